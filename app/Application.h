@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QApplication>
+
+// The application object. An exception that escapes an event handler is shown in an error box
+// with its message, and the event loop goes on with the next event.
+class Application : public QApplication {
+    Q_OBJECT
+public:
+    Application(int &argc, char **argv);
+
+    bool notify(QObject *receiver, QEvent *event) override;
+
+    // Shows the error box for a failure that escaped a handler.
+    static void reportFailure(const QString &message);
+};

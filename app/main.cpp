@@ -1,0 +1,25 @@
+#include "about/Unit3.h"
+#include "app/Application.h"
+#include "platform/Services.h"
+#include "sticky/Unit1.h"
+
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+    platform::services::chooseWindowSystem();
+    Application app(argc, argv);
+    platform::services::installDefaults();
+
+    // The note first: it is the main window. The About window is created hidden after it.
+    auto form1 = std::make_unique<TForm1>();
+    auto form3 = std::make_unique<TForm3>();
+    form1->show();
+    form1->activateWindow();
+
+    app.exec();
+
+    form3.reset();
+    form1.reset();
+    return 0;
+}

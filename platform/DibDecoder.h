@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace platform {
+
+// Decodes a packed device-independent bitmap (header, bit-field masks, colour table and pixels
+// back to back, as on the Windows clipboard) into a non-premultiplied ARGB32 image; a null
+// image, with the reason in *whyNot when given, if it cannot. Never reads outside the buffer.
+QImage decodeDib(const char *data, qsizetype size, QString *whyNot = nullptr);
+
+// Decodes a .bmp file (a 14-byte file header in front of a bitmap) the same way.
+QImage decodeBmpFile(const char *data, qsizetype size, QString *whyNot = nullptr);
+
+} // namespace platform

@@ -1,0 +1,47 @@
+#include "platform/StyleBook.h"
+
+#include <QOperatingSystemVersion>
+
+namespace platform {
+
+PanelLook standardPanelLook()
+{
+    return {QColor(0xF0, 0xF0, 0xF0), QColor(0xCC, 0xCC, 0xCC)};
+}
+
+int chooseStyleEntry(const QStringList &entryPlatforms, const QString &osName,
+                     const QString &platformStyleTitle)
+{
+    if (entryPlatforms.isEmpty())
+        return -1;
+    if (!osName.isEmpty()) {
+        for (int i = 0; i < entryPlatforms.size(); ++i)
+            if (entryPlatforms[i].compare(osName, Qt::CaseInsensitive) == 0)
+                return i;
+    }
+    if (!platformStyleTitle.isEmpty()) {
+        for (int i = 0; i < entryPlatforms.size(); ++i)
+            if (entryPlatforms[i] == platformStyleTitle)
+                return i;
+    }
+    return 0;
+}
+
+QString osName(const QOperatingSystemVersion &os)
+{
+    if (os.type() == QOperatingSystemVersion::Unknown)
+        return QStringLiteral("Linux");
+    return os.name();
+}
+
+QString platformStyleTitle(const QOperatingSystemVersion &os)
+{
+    if (os.type() == QOperatingSystemVersion::Windows) {
+        // Windows 11 still reports version 10.0; only its build number tells it apart.
+        const bool eleven = os >= QOperatingSystemVersion::Windows11;
+        return eleven ? QStringLiteral("Windows 11 Desktop") : QStringLiteral("Windows 10 Desktop");
+    }
+    return osName(os) + QStringLiteral(" Desktop");
+}
+
+} // namespace platform

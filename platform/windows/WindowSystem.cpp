@@ -1,0 +1,9 @@
+#include "platform/Services.h"
+
+namespace platform::services {
+
+void chooseWindowSystem()
+{
+}
+
+} // namespace platform::services

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages that are missing, as root or through sudo.
+# Usage: scripts/deps.sh run|test
+set -euo pipefail
+
+build_packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-image-formats-plugins libjxr-dev libxcb1-dev fonts-noto-cjk)
+test_packages=(xvfb openbox xdotool xclip wmctrl x11-utils x11-xserver-utils imagemagick
+  python3 python3-pil clang libclang-rt-14-dev)
+
+wanted=("${build_packages[@]}")
+if [ "${1:-run}" = test ]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  echo "Need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

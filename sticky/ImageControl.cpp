@@ -1,0 +1,218 @@
+#include "sticky/ImageControl.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QStyleOptionFrame>
+
+#include <algorithm>
+
+namespace {
+
+// The largest picture any screen can show at its own pixel density. Drawing from a copy no
+// larger than this keeps every rescale cheap however large the pasted picture is.
+QSize largestScreenPixels()
+{
+    QSize largest;
+    for (const QScreen *screen : QGuiApplication::screens())
+        largest = largest.expandedTo(screen->geometry().size() * screen->devicePixelRatio());
+    return largest.isEmpty() ? QSize(3840, 2160) : largest;
+}
+
+TShiftState shiftState(const QMouseEvent *event)
+{
+    TShiftState s;
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (mods & Qt::ShiftModifier)
+        s |= ssShift;
+    if (mods & Qt::AltModifier)
+        s |= ssAlt;
+    if (mods & Qt::ControlModifier)
+        s |= ssCtrl;
+    const Qt::MouseButtons buttons = event->buttons();
+    if (buttons & Qt::LeftButton)
+        s |= ssLeft;
+    if (buttons & Qt::RightButton)
+        s |= ssRight;
+    if (buttons & Qt::MiddleButton)
+        s |= ssMiddle;
+    return s;
+}
+
+} // namespace
+
+QRectF fitPictureRect(const QSizeF &picture, const QRectF &box)
+{
+    if (picture.isEmpty() || box.isEmpty())
+        return {};
+    const qreal scale = std::min(box.width() / picture.width(), box.height() / picture.height());
+    const QSizeF size = picture * scale;
+    return QRectF(box.x() + (box.width() - size.width()) / 2,
+                  box.y() + (box.height() - size.height()) / 2, size.width(), size.height());
+}
+
+ImageControl::ImageControl(QWidget *parent)
+    : QWidget(parent)
+{
+    if (parent)
+        parent->installEventFilter(this);
+}
+
+ImageControl::~ImageControl() = default;
+
+void ImageControl::setPicture(const QImage &image)
+{
+    m_picture = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32);
+    pictureChanged();
+}
+
+void ImageControl::fillPicture(QRgb color)
+{
+    if (m_picture.isNull())
+        return;
+    m_picture.fill(color);
+    pictureChanged();
+}
+
+void ImageControl::pictureChanged()
+{
+    m_scaled = QImage();
+    m_drawSource = QImage();
+    if (!m_picture.isNull()) {
+        // Smooth scaling of premultiplied pixels is many times faster than of straight alpha.
+        QImage source = m_picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QSize cap = largestScreenPixels();
+        if (source.width() > cap.width() || source.height() > cap.height())
+            source = source.scaled(cap, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        m_drawSource = std::move(source);
+    }
+    update();
+}
+
+void ImageControl::setMargins(float m)
+{
+    m_margin = m;
+    fillParent();
+}
+
+void ImageControl::setPosition(float x, float y)
+{
+    move(qRound(x), qRound(y));
+}
+
+void ImageControl::fillParent()
+{
+    const QWidget *parent = parentWidget();
+    if (!parent)
+        return;
+    const qreal m = m_margin;
+    setGeometry(QRectF(m, m, parent->width() - 2 * m, parent->height() - 2 * m).toRect());
+}
+
+QRectF ImageControl::pictureRect() const
+{
+    const QRectF box = QRectF(rect()).adjusted(kPictureInset, kPictureInset, -kPictureInset,
+                                               -kPictureInset);
+    return fitPictureRect(m_picture.size(), box);
+}
+
+const QImage &ImageControl::scaledPicture(const QSize &devicePixels)
+{
+    if (m_scaled.size() != devicePixels) {
+        m_scaled = m_drawSource.size() == devicePixels
+                       ? m_drawSource
+                       : m_drawSource.scaled(devicePixels, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation);
+    }
+    return m_scaled;
+}
+
+bool ImageControl::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
+        fillParent();
+    return QWidget::eventFilter(watched, event);
+}
+
+void ImageControl::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    QStyleOptionFrame frame;
+    frame.initFrom(this);
+    frame.frameShape = QFrame::StyledPanel;
+    frame.lineWidth = 1;
+    frame.state |= QStyle::State_Sunken;
+    painter.fillRect(rect(), palette().window());
+    style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
+
+    const QRectF target = pictureRect();
+    if (target.isEmpty() || m_drawSource.isNull())
+        return;
+    // Snap the picture to whole device pixels and draw a copy of exactly that size, so it is
+    // drawn 1:1 and stays sharp at any display scale.
+    const qreal dpr = devicePixelRatioF();
+    const int left = qRound(target.left() * dpr);
+    const int top = qRound(target.top() * dpr);
+    const int right = qRound(target.right() * dpr);
+    const int bottom = qRound(target.bottom() * dpr);
+    const QSize device(right - left, bottom - top);
+    if (device.isEmpty())
+        return;
+    painter.drawImage(QRectF(left / dpr, top / dpr, device.width() / dpr, device.height() / dpr),
+                      scaledPicture(device));
+}
+
+void ImageControl::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        if (m_popupMenu)
+            m_popupMenu->exec(event->globalPosition().toPoint());
+        return;
+    }
+    const QPointF local = event->position();
+    emit mouseDown(event->button(), shiftState(event), float(local.x()), float(local.y()),
+                   event->globalPosition());
+}
+
+void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton) {
+        mousePressEvent(event);
+        return;
+    }
+    // The second press of a double-click is first an ordinary press, marked as double.
+    const QPointF local = event->position();
+    emit mouseDown(event->button(), shiftState(event) | ssDouble, float(local.x()),
+                   float(local.y()), event->globalPosition());
+    if (event->button() == Qt::LeftButton)
+        emit dblClick();
+}
+
+void ImageControl::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_drag.follow(event->globalPosition()))
+        return;
+    const QPointF local = event->position();
+    emit mouseMove(shiftState(event), float(local.x()), float(local.y()), event->globalPosition());
+}
+
+void ImageControl::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_drag.end();
+    const QPointF local = event->position();
+    emit mouseUp(event->button(), shiftState(event), float(local.x()), float(local.y()),
+                 event->globalPosition());
+}
+
+void ImageControl::enterEvent(QEnterEvent *)
+{
+    emit mouseEnter();
+}
+
+void ImageControl::leaveEvent(QEvent *)
+{
+    emit mouseLeave();
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "platform/WindowDrag.h"
+
+#include <QFlags>
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <QMenu>
+
+// Buttons and modifier keys held during a mouse event; ssDouble marks the second press of a
+// double-click.
+enum ShiftFlag {
+    ssShift = 0x01,
+    ssAlt = 0x02,
+    ssCtrl = 0x04,
+    ssLeft = 0x08,
+    ssRight = 0x10,
+    ssMiddle = 0x20,
+    ssDouble = 0x40,
+};
+Q_DECLARE_FLAGS(TShiftState, ShiftFlag)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TShiftState)
+
+// The rectangle a picture of this size takes when fitted into box: as large as fits with its
+// aspect ratio kept, centred. Empty for an empty picture or box.
+QRectF fitPictureRect(const QSizeF &picture, const QRectF &box);
+
+// The image area: a themed frame with the picture fitted inside it. It fills its parent with a
+// margin that may be negative (then it reaches past the parent's edges), opens its popup menu on
+// a right press, and reports the other mouse events as signals.
+class ImageControl : public QWidget {
+    Q_OBJECT
+public:
+    // Inner spacing of the frame plus the picture's own margin.
+    static constexpr int kPictureInset = 5;
+
+    explicit ImageControl(QWidget *parent = nullptr);
+    ~ImageControl() override;
+
+    const QImage &picture() const { return m_picture; }
+    // Takes a copy of image as the picture; a null image makes the picture empty.
+    void setPicture(const QImage &image);
+    // Fills every pixel of the picture with one colour, keeping its size.
+    void fillPicture(QRgb color);
+
+    // The same margin on all four sides of the parent's rectangle.
+    float margin() const { return m_margin; }
+    void setMargins(float m);
+    // Moves the area's top-left corner within its parent.
+    void setPosition(float x, float y);
+
+    QMenu *popupMenu() const { return m_popupMenu; }
+    void setPopupMenu(QMenu *menu) { m_popupMenu = menu; }
+
+    // Moves window with the pointer until the next button release; meanwhile no moves are
+    // reported, and the release is reported as usual.
+    void startWindowDrag(QWidget *window, QPointF pressGlobal) { m_drag.start(window, pressGlobal); }
+    bool windowDragActive() const { return m_drag.active(); }
+
+    // Where the picture is drawn, in the area's coordinates.
+    QRectF pictureRect() const;
+
+signals:
+    void mouseDown(Qt::MouseButton button, TShiftState shift, float x, float y, QPointF global);
+    void mouseMove(TShiftState shift, float x, float y, QPointF global);
+    void mouseUp(Qt::MouseButton button, TShiftState shift, float x, float y, QPointF global);
+    void mouseEnter();
+    void mouseLeave();
+    void dblClick();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    void fillParent();
+    void pictureChanged();
+    const QImage &scaledPicture(const QSize &devicePixels);
+
+    QImage m_picture;       // the picture as pasted: 32-bit with alpha
+    QImage m_drawSource;    // premultiplied copy no larger than a screen, made once per picture
+    QImage m_scaled;        // m_drawSource scaled to the current on-screen size
+    float m_margin = 0;
+    QPointer<QMenu> m_popupMenu;
+    platform::WindowDrag m_drag;
+};

@@ -1,0 +1,386 @@
+#include "sticky/Unit1.h"
+
+#include "about/Unit3.h"
+#include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
+#include "platform/KeyState.h"
+#include "platform/Services.h"
+#include "platform/StyleBook.h"
+#include "sticky/MonochromeEffect.h"
+#include "sticky/Panel.h"
+#include "ui_Unit1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHash>
+#include <QOperatingSystemVersion>
+#include <QScreen>
+
+#include <cmath>
+#include <stdexcept>
+
+std::array<QString, 5> keyLetters;
+QString selectedKey;
+char16_t toggleKeyCode = 0;
+char16_t closeKeyCode = 0;
+bool resizing = false;
+PointF32 resizeStartPos;
+qint32 resizeStartWidth = 0;
+qint32 resizeStartHeight = 0;
+bool firstShow = true;
+
+TForm1 *Form1 = nullptr;
+
+namespace {
+
+constexpr int kBlinkIntervalMs = 1000;
+constexpr int kKeyPollIntervalMs = 100;
+constexpr qint32 kMinSize = 50;
+constexpr qint32 kMarginOff = -5;
+constexpr qint32 kMarginOn = 0;
+
+const QString kPasteError = QStringLiteral(
+    "Stiqlet イメージ貼り付けエラー\r\nクリップボードのデータがイメージ型ではないかもしれません");
+
+// The window's style sheet: an empty entry for every platform, and one for Windows 11 that
+// draws the info bar antique white.
+struct StyleEntry {
+    QString platform;
+    QHash<QString, platform::PanelLook> styles;
+};
+
+const QList<StyleEntry> &styleBook1()
+{
+    static const QList<StyleEntry> entries{
+        {QString(), {}},
+        {QStringLiteral("Windows 11 Desktop"),
+         {{QStringLiteral("Panel2Style1"),
+           platform::PanelLook{QColor(0xFA, 0xEB, 0xD7), QColor(0xFA, 0xEB, 0xD7)}}}},
+    };
+    return entries;
+}
+
+// Rounds to the nearest integer, halves to the even neighbour.
+qint32 roundHalfEven(float v)
+{
+    return qint32(std::nearbyint(v));
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent)
+    : QWidget(parent)
+    , ui(std::make_unique<Ui::TForm1>())
+{
+    Form1 = this;
+    ui->setupUi(this);
+    // Window flags are no widget property, so the definition cannot hold them.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    ui->ImageControl1->setPopupMenu(ui->PopupMenu1);
+    // The info bar stays out of the pointer's way: the pointer over it is still over the
+    // image area, so it does not flicker and presses on it reach the image area.
+    ui->Panel2->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QFont labelFont = ui->Label1->font();
+    labelFont.setPixelSize(12);
+    ui->Label1->setFont(labelFont);
+    QPalette labelPalette = ui->Label1->palette();
+    labelPalette.setColor(QPalette::WindowText, Qt::black);
+    ui->Label1->setPalette(labelPalette);
+    const QOperatingSystemVersion os = QOperatingSystemVersion::current();
+    applyStyleBook(platform::osName(os), platform::platformStyleTitle(os));
+
+    m_monochrome = new MonochromeEffect(this);
+    m_monochrome->setEnabled(false);
+    ui->ImageControl1->setGraphicsEffect(m_monochrome);
+    ui->ImageControl1->setPicture(QImage(QStringLiteral(":/art/stiqlet-64.png")));
+
+    Timer2.setInterval(kBlinkIntervalMs);
+    connect(&Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+    tmKiiOnOff.setInterval(kKeyPollIntervalMs);
+    connect(&tmKiiOnOff, &QTimer::timeout, this, &TForm1::tmKiiOnOffTimer);
+    tmKiiOnOff.start();
+
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::applyStyleBook(const QString &osName, const QString &platformStyleTitle)
+{
+    const QList<StyleEntry> &entries = styleBook1();
+    QStringList platforms;
+    for (const StyleEntry &entry : entries)
+        platforms << entry.platform;
+    const int chosen = platform::chooseStyleEntry(platforms, osName, platformStyleTitle);
+    for (Panel *panel : findChildren<Panel *>()) {
+        const auto &styles = entries[chosen].styles;
+        const auto found = styles.constFind(panel->styleLookup());
+        panel->setLook(found != styles.constEnd() ? *found : platform::standardPanelLook());
+    }
+}
+
+void TForm1::FormCreate()
+{
+    keyLetters = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                  QStringLiteral("D"), QStringLiteral("E")};
+    selectedKey = QStringLiteral("A");
+    toggleKeyCode = selectedKey.at(0).unicode();
+    closeKeyCode = QStringLiteral("X").at(0).unicode();
+    yohakSet(kMarginOff);
+    resizing = false;
+    tenmetuSet(0);
+    firstShow = true;
+}
+
+void TForm1::FormShow()
+{
+    if (!firstShow)
+        return;
+    if (!tmKiiOnOff.isActive())
+        tmKiiOnOff.start();
+    ui->Panel2->hide();
+    pmNumSetting(Form1);
+    hintHenkoHyoj(selectedKey);
+    firstShow = false;
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    // Spontaneous show events come from the desktop (a restore from the task bar); only a
+    // show asked for by the program counts as showing the window.
+    if (!event->spontaneous()) {
+        if (!m_placed) {
+            centreOnScreen();
+            m_placed = true;
+        }
+        FormShow();
+    }
+    QWidget::showEvent(event);
+}
+
+void TForm1::centreOnScreen()
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    // The note is the main window: closing it by any route ends the program, whatever other
+    // windows are open.
+    if (Form1 == this)
+        QCoreApplication::quit();
+}
+
+void TForm1::hintHenkoHyoj(const QString &s)
+{
+    ui->ImageControl1->setToolTip(QStringLiteral("マウス左ダブルクリック:貼り付け\r\n"
+                                                 "マウス中ボタンドラッグ:フォーム移動\r\n"
+                                                 "マウス左ボタンドラッグ:フォームサイズ変更\r\n"
+                                                 "マウス右ボタン:ポップアップメニュー\r\n"
+                                                 "Ctrl+Alt+X : Stiqletを閉じる"));
+    ui->Label1->setText(QStringLiteral("Ctrl+Alt+") + s + QStringLiteral(" : フォーム表示On/Off"));
+}
+
+void TForm1::yohakSet(qint32 w)
+{
+    const float m = float(w);
+    ui->ImageControl1->setMargins(m);
+    ui->ImageControl1->setPosition(m, m);
+    if (w == kMarginOff) {
+        ui->pmSubYoAri->setChecked(false);
+        ui->pmSubYoNasi->setChecked(true);
+    } else if (w == kMarginOn) {
+        ui->pmSubYoAri->setChecked(true);
+        ui->pmSubYoNasi->setChecked(false);
+    }
+}
+
+void TForm1::tenmetuSet(qint32 w)
+{
+    if (w == 0) {
+        Timer2.stop();
+        m_monochrome->setEnabled(false);
+        ui->pmSubTenmetuOn->setChecked(false);
+        ui->pmSubTenmetuOff->setChecked(true);
+    } else if (w == 1) {
+        // Enabling a running timer must not restart its interval: that would shift the blink.
+        if (!Timer2.isActive())
+            Timer2.start();
+        ui->pmSubTenmetuOn->setChecked(true);
+        ui->pmSubTenmetuOff->setChecked(false);
+    }
+}
+
+void TForm1::Timer2Timer()
+{
+    m_monochrome->setEnabled(!m_monochrome->isEnabled());
+}
+
+void TForm1::tmKiiOnOffTimer()
+{
+    platform::KeyState *keys = platform::services::keyState();
+    if (!keys)
+        return;
+    keys->update();
+    if (!keys->isDown(platform::VK_CONTROL))
+        return;
+    if (!keys->isDown(platform::VK_MENU))
+        return;
+    if (keys->isDown(toggleKeyCode)) {
+        if (Form1->isVisible())
+            Form1->hide();
+        else
+            Form1->show();
+    }
+    if (keys->isDown(closeKeyCode))
+        Form1->close();
+}
+
+void TForm1::acPasteExecute()
+{
+    platform::Clipboard *clipboard = platform::services::clipboard();
+    if (!clipboard)
+        return;
+    try {
+        const platform::ClipboardValue value = clipboard->read();
+        if (value.kind == platform::ClipboardValue::Kind::Text)
+            throw std::runtime_error("text cannot be converted to an image");
+        // An image converts to itself; an empty clipboard to no image, which empties the picture.
+        Form1->ui->ImageControl1->setPicture(value.image);
+    } catch (...) {
+        myMesejBoxOk(Form1, kPasteError);
+    }
+}
+
+void TForm1::ImageControl1DblClick()
+{
+    ui->acPaste->trigger();
+}
+
+bool TForm1::myMesejBoxOk(QObject *, const QString &moj)
+{
+    bool result = false;
+    if (platform::Dialogs *dialogs = platform::services::dialogs())
+        result = dialogs->messageDlg(moj, platform::MsgDlgType::Information, platform::mbOK,
+                                     platform::mbOK, 0) == platform::mrOK;
+    return result;
+}
+
+void TForm1::pmclearClick()
+{
+    Form1->ui->ImageControl1->fillPicture(0xFFFFFFFF);
+}
+
+void TForm1::ImageControl1MouseDown(Qt::MouseButton, TShiftState Shift, float, float,
+                                    QPointF global)
+{
+    if (Shift & ssMiddle)
+        ui->ImageControl1->startWindowDrag(Form1, global);
+    if (Shift & ssLeft) {
+        resizing = true;
+        resizeStartPos = {float(global.x()), float(global.y())};
+        resizeStartWidth = Form1->width();
+        resizeStartHeight = Form1->height();
+    }
+}
+
+void TForm1::ImageControl1MouseMove(TShiftState, float, float, QPointF global)
+{
+    if (!resizing)
+        return;
+    // While a button is held Qt keeps reporting moves outside the window and holds back the
+    // leave event; the pointer outside the window ends the resize as leaving it does.
+    if (!Form1->frameGeometry().contains(global.toPoint())) {
+        ImageControl1MouseLeave();
+        return;
+    }
+    const float dx = resizeStartPos.x - float(global.x());
+    const float dy = resizeStartPos.y - float(global.y());
+    qint32 width = roundHalfEven(float(resizeStartWidth) - dx);
+    qint32 height = roundHalfEven(float(resizeStartHeight) - dy);
+    Form1->resize(qMax(width, kMinSize), qMax(height, kMinSize));
+}
+
+void TForm1::ImageControl1MouseUp(Qt::MouseButton, TShiftState, float, float, QPointF)
+{
+    resizing = false;
+}
+
+void TForm1::ImageControl1MouseEnter()
+{
+    ui->Panel2->show();
+}
+
+void TForm1::ImageControl1MouseLeave()
+{
+    resizing = false;
+    ui->Panel2->hide();
+}
+
+void TForm1::pmNumSetting(QObject *)
+{
+    for (int i = 0; i < int(keyLetters.size()); ++i) {
+        auto *item = new QAction(Form1);
+        item->setText(keyLetters[i]);
+        item->setObjectName(QStringLiteral("sub") + QString::number(i));
+        item->setCheckable(true);
+        if (i == 0)
+            item->setChecked(true);
+        connect(item, &QAction::triggered, Form1, [item] { Form1->DynamicMenuItemClick(item); });
+        Form1->ui->pmSelectNum->addAction(item);
+    }
+}
+
+void TForm1::DynamicMenuItemClick(QAction *Sender)
+{
+    const QList<QAction *> items = ui->pmSelectNum->actions();
+    for (int i = 0; i < 5 && i < items.size(); ++i)
+        items[i]->setChecked(false);
+    Sender->setChecked(true);
+    selectedKey = Sender->text();
+    toggleKeyCode = selectedKey.at(0).unicode();
+    hintHenkoHyoj(selectedKey);
+}
+
+void TForm1::pmSubKiiOnClick()
+{
+    ui->pmSubKiiOn->setChecked(true);
+    ui->pmSubKiiOff->setChecked(false);
+    if (!tmKiiOnOff.isActive())
+        tmKiiOnOff.start();
+}
+
+void TForm1::pmSubKiiOffClick()
+{
+    ui->pmSubKiiOn->setChecked(false);
+    ui->pmSubKiiOff->setChecked(true);
+    tmKiiOnOff.stop();
+}
+
+void TForm1::pmPasteClick() { Form1->ui->acPaste->trigger(); }
+void TForm1::pmSubYoAriClick() { Form1->yohakSet(kMarginOn); }
+void TForm1::pmSubYoNasiClick() { Form1->yohakSet(kMarginOff); }
+void TForm1::pmSubTenmetuOnClick() { Form1->tenmetuSet(1); }
+void TForm1::pmSubTenmetuOffClick() { Form1->tenmetuSet(0); }
+void TForm1::pmSaisyoukaClick() { Form1->showMinimized(); }
+void TForm1::pnCloseClick() { Form1->close(); }
+
+void TForm1::pmAboutClick()
+{
+    if (!Form3)
+        return;
+    Form3->show();
+    Form3->raise();
+    Form3->activateWindow();
+}

@@ -1,0 +1,785 @@
+"""End-to-end test harness: the real program on a private X server.
+
+Each test class gets its own `Xvfb -noreset` display with openbox managing it (see X11TestCase).
+The program runs there on Qt's xcb platform, and everything a test checks is read back from the
+X server with the standard tools: window geometry through xwininfo, properties through xprop,
+pixels through ImageMagick's import, input through xdotool and the clipboard through xclip.
+
+Every wait polls with a timeout, and every process started here is killed on teardown, so a
+broken program makes a test fail instead of hanging the run.
+"""
+
+import ctypes
+import ctypes.util
+import io
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from PIL import Image, ImageChops
+
+PROJECT_ROOT = Path(__file__).resolve().parents[2]
+
+# Default for every wait. Generous, since a loaded machine can be slow to start a Qt program;
+# a passing test never waits this long.
+TIMEOUT = 10.0
+# Time allowed for one X tool run.
+TOOL_TIMEOUT = 10.0
+
+
+class HarnessError(RuntimeError):
+    """A tool or process of the harness failed."""
+
+
+def program_path():
+    """The binary under test: $STIQLET_BIN, or build/stiqlet in the project root."""
+    path = os.environ.get("STIQLET_BIN") or str(PROJECT_ROOT / "build" / "stiqlet")
+    return str(Path(path).resolve())
+
+
+# --- waiting -------------------------------------------------------------------------------
+
+def wait_for(probe, accept=bool, timeout=TIMEOUT, interval=0.05):
+    """Calls probe() until accept(value) holds or the timeout passes; returns the last value.
+
+    Meant for assertions: poll for the expected state, then assert on what was last seen, so a
+    failure shows the actual value. A HarnessError raised by probe() (a window that is not there
+    yet, a tool that failed) counts as not accepted; it is raised again if it was the last result.
+    """
+    deadline = time.monotonic() + timeout
+    while True:
+        error = None
+        try:
+            value = probe()
+            if accept(value):
+                return value
+        except HarnessError as exc:
+            error = exc
+        if time.monotonic() >= deadline:
+            if error is not None:
+                raise error
+            return value
+        time.sleep(interval)
+
+
+def wait_until(predicate, timeout=TIMEOUT, interval=0.05, message=None):
+    """Polls predicate() until it returns a true value, which is returned; raises TimeoutError."""
+    sentinel = object()
+    value = sentinel
+    try:
+        value = wait_for(predicate, bool, timeout, interval)
+    except HarnessError as exc:
+        raise TimeoutError(f"{message or 'condition'} not met within {timeout} s: {exc}") from exc
+    if not value:
+        raise TimeoutError(f"{message or 'condition'} not met within {timeout} s")
+    return value
+
+
+# --- processes -----------------------------------------------------------------------------
+
+def _stop_process(proc, grace=2.0):
+    """Ends a process started in its own session: SIGTERM, then SIGKILL to its whole group."""
+    if proc is None:
+        return
+    if proc.poll() is None:
+        try:
+            os.killpg(proc.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        try:
+            proc.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            pass
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    try:
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+class Rect:
+    """A rectangle in root (screen) pixels."""
+
+    def __init__(self, x, y, width, height):
+        self.x, self.y, self.width, self.height = x, y, width, height
+
+    @property
+    def right(self):
+        return self.x + self.width
+
+    @property
+    def bottom(self):
+        return self.y + self.height
+
+    def box(self):
+        """The rectangle as a PIL box (left, top, right, bottom)."""
+        return (self.x, self.y, self.right, self.bottom)
+
+    def __eq__(self, other):
+        return isinstance(other, Rect) and self.box() == other.box()
+
+    def __repr__(self):
+        return f"Rect(x={self.x}, y={self.y}, width={self.width}, height={self.height})"
+
+
+# --- property parsing ----------------------------------------------------------------------
+
+_STRING_RE = re.compile(r'"((?:[^"\\]|\\.)*)"')
+_ESCAPE_RE = re.compile(r"\\([0-7]{1,3}|.)")
+
+
+def _unescape(text):
+    def one(match):
+        code = match.group(1)
+        if code[0] in "01234567":
+            return chr(int(code, 8))
+        return {"n": "\n", "t": "\t"}.get(code, code)
+    return _ESCAPE_RE.sub(one, text)
+
+
+def parse_xprop(output, name):
+    """Parses one property of `xprop` output into a list of values.
+
+    Returns None when the property is not set. Strings come back unquoted, atoms as names,
+    numbers (CARDINAL, INTEGER, hexadecimal hints) and windows as ints.
+    """
+    for line in output.splitlines():
+        if not line.startswith(name) or line[len(name):len(name) + 1] not in "(:":
+            continue
+        if "not found" in line or "no such atom" in line:
+            return None
+        type_end = line.find(")")
+        kind = line[len(name) + 1:type_end] if line[len(name)] == "(" else ""
+        rest = line[type_end + 1:] if type_end >= 0 else line[len(name):]
+        rest = rest.lstrip()
+        if rest.startswith(":"):
+            rest = rest[1:]
+            if "window id #" in rest:
+                rest = rest.split("#", 1)[1]
+        elif rest.startswith("="):
+            rest = rest[1:]
+        rest = rest.strip()
+        if "STRING" in kind or "COMPOUND_TEXT" in kind or rest.startswith('"'):
+            return [_unescape(s) for s in _STRING_RE.findall(rest)]
+        values = [v.strip() for v in rest.split(",") if v.strip()]
+        if kind == "ATOM":
+            return values
+        parsed = []
+        for v in values:
+            try:
+                parsed.append(int(v, 0))
+            except ValueError:
+                parsed.append(v)
+        return parsed
+    return None
+
+
+# --- X server with window manager ----------------------------------------------------------
+
+class XServer:
+    """A private Xvfb display managed by openbox, with helpers to query and drive it."""
+
+    def __init__(self, width=1280, height=1024, depth=24):
+        self.size = (width, height)
+        self.depth = depth
+        self.display = None
+        self.tmpdir = None
+        self.env = None
+        self._xvfb = None
+        self._wm = None
+        self._owned = []  # helper processes (clipboard owners, extra clients) to stop with us
+        self._xlib = None
+
+    # life cycle
+
+    def start(self, timeout=TIMEOUT):
+        self.tmpdir = tempfile.mkdtemp(prefix="stiqlet-e2e-")
+        read_end, write_end = os.pipe()
+        try:
+            self._xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
+                 "-screen", "0", f"{self.size[0]}x{self.size[1]}x{self.depth}",
+                 "-dpi", "96", "-s", "0"],
+                pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=self._log("xvfb"), start_new_session=True)
+            os.close(write_end)
+            write_end = None
+            number = b""
+            deadline = time.monotonic() + timeout
+            while not number.endswith(b"\n"):
+                left = deadline - time.monotonic()
+                if left <= 0 or self._xvfb.poll() is not None:
+                    raise HarnessError("Xvfb did not report a display: " + self._read_log("xvfb"))
+                ready, _, _ = select.select([read_end], [], [], left)
+                if ready:
+                    chunk = os.read(read_end, 64)
+                    if not chunk:
+                        raise HarnessError("Xvfb closed its display pipe: "
+                                           + self._read_log("xvfb"))
+                    number += chunk
+        finally:
+            os.close(read_end)
+            if write_end is not None:
+                os.close(write_end)
+        self.display = ":" + number.decode().strip()
+
+        config = Path(self.tmpdir, "config")
+        runtime = Path(self.tmpdir, "runtime")
+        config.mkdir()
+        runtime.mkdir(mode=0o700)
+        env = dict(os.environ)
+        for var in ("WAYLAND_DISPLAY", "XAUTHORITY", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS",
+                    "QT_ENABLE_HIGHDPI_SCALING", "QT_AUTO_SCREEN_SCALE_FACTOR", "QT_FONT_DPI",
+                    "QT_STYLE_OVERRIDE", "QT_QPA_PLATFORMTHEME", "SESSION_MANAGER"):
+            env.pop(var, None)
+        env.update({
+            "DISPLAY": self.display,
+            # Keep the user's own openbox and Qt settings out of the tests.
+            "XDG_CONFIG_HOME": str(config),
+            "XDG_RUNTIME_DIR": str(runtime),
+            # xprop prints UTF-8 titles as they are only in a UTF-8 locale.
+            "LC_ALL": "C.UTF-8",
+        })
+        self.env = env
+
+        self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=env,
+                                    stdin=subprocess.DEVNULL, stdout=self._log("openbox"),
+                                    stderr=subprocess.STDOUT, start_new_session=True)
+        wait_until(self._wm_ready, timeout, message="openbox managing the display")
+        return self
+
+    def _wm_ready(self):
+        if self._wm.poll() is not None:
+            raise HarnessError("openbox exited: " + self._read_log("openbox"))
+        check = self.root_prop("_NET_SUPPORTING_WM_CHECK")
+        return bool(check) and self.root_prop("_NET_CLIENT_LIST") is not None
+
+    def stop(self):
+        for proc in reversed(self._owned):
+            _stop_process(proc)
+        self._owned.clear()
+        _stop_process(self._wm)
+        _stop_process(self._xvfb)
+        self._wm = self._xvfb = None
+        if self.tmpdir:
+            shutil.rmtree(self.tmpdir, ignore_errors=True)
+            self.tmpdir = None
+
+    def _log(self, name):
+        return open(Path(self.tmpdir, name + ".log"), "ab")
+
+    def _read_log(self, name):
+        try:
+            return Path(self.tmpdir, name + ".log").read_text(errors="replace")[-2000:]
+        except OSError:
+            return ""
+
+    # running tools
+
+    def run(self, *args, timeout=TOOL_TIMEOUT, check=True, text=True, input=None):
+        """Runs an X tool on this display; returns its stdout. Raises HarnessError on failure."""
+        try:
+            done = subprocess.run(list(args), env=self.env, input=input, capture_output=True,
+                                  text=text, timeout=timeout)
+        except subprocess.TimeoutExpired as exc:
+            raise HarnessError(f"{args[0]} did not finish within {timeout} s") from exc
+        if check and done.returncode != 0:
+            raise HarnessError(f"{' '.join(map(str, args))} failed ({done.returncode}): "
+                               f"{done.stderr.strip() if text else done.stderr[-500:]}")
+        return done.stdout
+
+    def spawn(self, *args, env=None):
+        """Starts a helper client (stopped with the server); returns its Popen."""
+        proc = subprocess.Popen(list(args), env=env or self.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                start_new_session=True)
+        self._owned.append(proc)
+        return proc
+
+    # root window
+
+    def root_prop(self, name):
+        return parse_xprop(self.run("xprop", "-root", name), name)
+
+    def client_list(self, stacking=False):
+        """Windows the window manager manages, oldest first, or bottom to top with stacking."""
+        name = "_NET_CLIENT_LIST_STACKING" if stacking else "_NET_CLIENT_LIST"
+        return [Window(self, wid) for wid in (self.root_prop(name) or [])]
+
+    def work_area(self):
+        """The current desktop's work area (what Qt reports as the available geometry)."""
+        values = self.root_prop("_NET_WORKAREA")
+        desktop = (self.root_prop("_NET_CURRENT_DESKTOP") or [0])[0]
+        if not values:
+            return Rect(0, 0, *self.size)
+        return Rect(*values[4 * desktop:4 * desktop + 4])
+
+    def set_root_colour(self, colour):
+        """Paints the desktop background a solid colour ('#rrggbb')."""
+        self.run("xsetroot", "-solid", colour)
+
+    # windows
+
+    def find_windows(self, name=None, pid=None, visible_only=True):
+        """Windows whose title matches the regular expression `name` and/or that belong to `pid`."""
+        args = ["xdotool", "search"]
+        if visible_only:
+            args.append("--onlyvisible")
+        if pid is not None:
+            args += ["--pid", str(pid)]
+        if name is not None:
+            args += ["--name", name]
+        if name is not None and pid is not None:
+            args.insert(2, "--all")
+        out = self.run(*args, check=False)
+        return [Window(self, int(line)) for line in out.split()]
+
+    def wait_window(self, name, pid=None, timeout=TIMEOUT):
+        """Waits until exactly one visible window matches and returns it."""
+        found = wait_for(lambda: self.find_windows(name, pid), lambda ws: len(ws) == 1, timeout)
+        if len(found) != 1:
+            raise TimeoutError(f"expected one visible window named {name!r} within {timeout} s, "
+                               f"found {found}")
+        return found[0]
+
+    def taskbar_entries(self, pid=None):
+        """Managed windows that a task bar lists, as EWMH task bars decide it.
+
+        Listed: windows in _NET_CLIENT_LIST without _NET_WM_STATE_SKIP_TASKBAR whose first
+        window type is normal or dialog (or unset) and that are not transient for another window.
+        Utility, tool, menu and splash windows and transient dialogs are not listed.
+        """
+        entries = []
+        for win in self.client_list():
+            if pid is not None and win.pid() != pid:
+                continue
+            if "_NET_WM_STATE_SKIP_TASKBAR" in win.state():
+                continue
+            types = win.atoms("_NET_WM_WINDOW_TYPE")
+            known = [t for t in types if t.startswith("_NET_WM_WINDOW_TYPE_")]
+            if known and known[0] not in ("_NET_WM_WINDOW_TYPE_NORMAL",
+                                          "_NET_WM_WINDOW_TYPE_DIALOG"):
+                continue
+            if win.transient_for():
+                continue
+            entries.append(win)
+        return entries
+
+    # pixels
+
+    def screenshot(self, region=None):
+        """The screen as an RGB image, or the part of it inside `region` (a Rect)."""
+        data = self.run("import", "-silent", "-window", "root", "ppm:-", text=False)
+        image = Image.open(io.BytesIO(data)).convert("RGB")
+        return image.crop(region.box()) if region is not None else image
+
+    # input (no --clearmodifiers: keys held by a test stay held)
+
+    def mouse_move(self, x, y):
+        self.run("xdotool", "mousemove", "--sync", str(int(x)), str(int(y)))
+
+    def mouse_down(self, button=1):
+        self.run("xdotool", "mousedown", str(button))
+
+    def mouse_up(self, button=1):
+        self.run("xdotool", "mouseup", str(button))
+
+    def click(self, button=1, repeat=1, delay_ms=50):
+        self.run("xdotool", "click", "--repeat", str(repeat), "--delay", str(delay_ms),
+                 str(button))
+
+    def key(self, *keys, delay_ms=20):
+        """Presses and releases each key combination in turn, e.g. key('ctrl+alt+a')."""
+        self.run("xdotool", "key", "--delay", str(delay_ms), *keys)
+
+    def key_down(self, *keys):
+        self.run("xdotool", "keydown", *keys)
+
+    def key_up(self, *keys):
+        self.run("xdotool", "keyup", *keys)
+
+    def pointer(self):
+        """The pointer's root position (x, y)."""
+        out = self.run("xdotool", "getmouselocation", "--shell")
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"])
+
+    # clipboard
+
+    def own_clipboard(self, data, target="image/png", timeout=TIMEOUT):
+        """Makes an xclip process own the CLIPBOARD selection, offering `data` as `target`.
+
+        `data` is bytes or a path. The owner runs until stop_clipboard() or the server stops.
+        """
+        if isinstance(data, (bytes, bytearray)):
+            path = Path(tempfile.mkstemp(dir=self.tmpdir, prefix="clip-")[1])
+            path.write_bytes(data)
+        else:
+            path = Path(data)
+        self.stop_clipboard()
+        self._clipboard = self.spawn("xclip", "-quiet", "-selection", "clipboard",
+                                     "-t", target, "-i", str(path))
+        wait_until(lambda: target in self.clipboard_targets(), timeout,
+                   message=f"xclip offering {target}")
+        return self._clipboard
+
+    def stop_clipboard(self):
+        proc = getattr(self, "_clipboard", None)
+        if proc is not None:
+            _stop_process(proc)
+            self._owned.remove(proc)
+            self._clipboard = None
+
+    def clipboard_targets(self):
+        out = self.run("xclip", "-selection", "clipboard", "-o", "-t", "TARGETS", check=False,
+                       timeout=3)
+        return out.split()
+
+    # Xlib, for requests no command-line tool makes
+
+    def _x11(self):
+        if self._xlib is None:
+            lib = ctypes.util.find_library("X11")
+            if not lib:
+                raise HarnessError("libX11 not found")
+            x = ctypes.CDLL(lib)
+            x.XOpenDisplay.restype = ctypes.c_void_p
+            x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+            x.XInternAtom.restype = ctypes.c_ulong
+            x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+            x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                                     ctypes.c_void_p]
+            x.XFlush.argtypes = [ctypes.c_void_p]
+            x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+            x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+            self._xlib = x
+        return self._xlib
+
+    def send_delete_window(self, wid):
+        """Sends WM_DELETE_WINDOW straight to a window, as a window manager's close does.
+
+        Unlike `wmctrl -c` this reaches windows the window manager does not manage (unmapped).
+        """
+        x = self._x11()
+        dpy = x.XOpenDisplay(self.display.encode())
+        if not dpy:
+            raise HarnessError(f"cannot open display {self.display}")
+        try:
+            class ClientMessage(ctypes.Structure):
+                _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                            ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                            ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                            ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+            class XEvent(ctypes.Union):
+                _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+            event = XEvent()
+            event.xclient.type = 33  # ClientMessage
+            event.xclient.window = wid
+            event.xclient.message_type = x.XInternAtom(dpy, b"WM_PROTOCOLS", 0)
+            event.xclient.format = 32
+            event.xclient.data[0] = x.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+            event.xclient.data[1] = 0  # CurrentTime
+            x.XSendEvent(dpy, wid, 0, 0, ctypes.byref(event))
+            x.XSync(dpy, 0)
+        finally:
+            x.XCloseDisplay(dpy)
+
+
+# --- windows -------------------------------------------------------------------------------
+
+class Window:
+    """One X window, read back through xwininfo and xprop."""
+
+    def __init__(self, x, wid):
+        self.x = x
+        self.id = int(wid)
+
+    def __eq__(self, other):
+        return isinstance(other, Window) and other.id == self.id
+
+    def __hash__(self):
+        return self.id
+
+    def __repr__(self):
+        return f"Window(0x{self.id:x})"
+
+    def _info(self, *extra):
+        return self.x.run("xwininfo", "-id", hex(self.id), *extra)
+
+    def exists(self):
+        return self.x.run("xwininfo", "-id", hex(self.id), check=False).strip() != ""
+
+    def geometry(self):
+        """Root-relative position and size of the client area."""
+        info = self._info()
+
+        def field(label):
+            match = re.search(rf"^\s*{label}:\s*(-?\d+)", info, re.M)
+            if not match:
+                raise HarnessError(f"xwininfo gave no {label} for {self}")
+            return int(match.group(1))
+
+        return Rect(field("Absolute upper-left X"), field("Absolute upper-left Y"),
+                    field("Width"), field("Height"))
+
+    def map_state(self):
+        """'IsViewable', 'IsUnMapped' or 'IsUnviewable'."""
+        match = re.search(r"Map State:\s*(\w+)", self._info())
+        return match.group(1) if match else None
+
+    def is_viewable(self):
+        return self.map_state() == "IsViewable"
+
+    def parent(self):
+        match = re.search(r"Parent window id:\s*(0x[0-9a-f]+)", self._info("-tree"))
+        return Window(self.x, int(match.group(1), 16)) if match else None
+
+    def toplevel(self):
+        """The window's ancestor that is a child of the root: the frame a window manager added."""
+        root = int(re.search(r"Root window id:\s*(0x[0-9a-f]+)",
+                             self._info("-tree")).group(1), 16)
+        win = self
+        while True:
+            parent = win.parent()
+            if parent is None or parent.id == root:
+                return win
+            win = parent
+
+    def outer_geometry(self):
+        """Root-relative geometry of the window including everything the window manager added."""
+        top = self.toplevel()
+        info = top._info()
+        width = int(re.search(r"^\s*Width:\s*(\d+)", info, re.M).group(1))
+        height = int(re.search(r"^\s*Height:\s*(\d+)", info, re.M).group(1))
+        border = int(re.search(r"Border width:\s*(\d+)", info).group(1))
+        g = top.geometry()
+        return Rect(g.x - border, g.y - border, width + 2 * border, height + 2 * border)
+
+    # properties
+
+    def props(self, *names):
+        """Several properties at once: {name: parsed value or None}."""
+        out = self.x.run("xprop", "-id", hex(self.id), *names)
+        return {name: parse_xprop(out, name) for name in names}
+
+    def prop(self, name):
+        return self.props(name)[name]
+
+    def atoms(self, name):
+        return self.prop(name) or []
+
+    def state(self):
+        """Atoms of _NET_WM_STATE."""
+        return self.atoms("_NET_WM_STATE")
+
+    def title(self):
+        values = self.props("_NET_WM_NAME", "WM_NAME")
+        for name in ("_NET_WM_NAME", "WM_NAME"):
+            if values[name]:
+                return values[name][0]
+        return None
+
+    def pid(self):
+        value = self.prop("_NET_WM_PID")
+        return value[0] if value else None
+
+    def frame_extents(self):
+        """(left, right, top, bottom) of _NET_FRAME_EXTENTS, or None."""
+        value = self.prop("_NET_FRAME_EXTENTS")
+        return tuple(value) if value else None
+
+    def motif_hints(self):
+        """_MOTIF_WM_HINTS as {'flags', 'functions', 'decorations', ...}, or None."""
+        value = self.prop("_MOTIF_WM_HINTS")
+        if not value:
+            return None
+        keys = ("flags", "functions", "decorations", "input_mode", "status")
+        return dict(zip(keys, value))
+
+    def transient_for(self):
+        value = self.prop("WM_TRANSIENT_FOR")
+        return Window(self.x, value[0]) if value and value[0] else None
+
+    def wm_state(self):
+        """ICCCM WM_STATE: 'Normal', 'Iconic', 'Withdrawn' or None."""
+        out = self.x.run("xprop", "-id", hex(self.id), "WM_STATE")
+        match = re.search(r"window state:\s*(\w+)", out)
+        return match.group(1) if match else None
+
+    # actions
+
+    def screenshot(self):
+        return self.x.screenshot(self.geometry())
+
+    def close(self):
+        """The desktop's close command on this window (_NET_CLOSE_WINDOW to the window manager)."""
+        self.x.run("wmctrl", "-i", "-c", hex(self.id))
+
+    def activate(self):
+        self.x.run("wmctrl", "-i", "-a", hex(self.id))
+
+    def minimize(self):
+        self.x.run("xdotool", "windowminimize", str(self.id))
+
+    def send_delete(self):
+        self.x.send_delete_window(self.id)
+
+
+# --- the program under test ----------------------------------------------------------------
+
+class Program:
+    """The program under test running on an XServer, its output kept in a log file."""
+
+    def __init__(self, x, binary=None, args=(), env=None):
+        self.x = x
+        self.binary = binary or program_path()
+        if not os.access(self.binary, os.X_OK):
+            raise HarnessError(f"program not found or not executable: {self.binary}")
+        run_env = dict(x.env)
+        run_env["QT_QPA_PLATFORM"] = "xcb"
+        run_env.update(env or {})
+        self.log_path = Path(tempfile.mkstemp(dir=x.tmpdir, prefix="program-", suffix=".log")[1])
+        with open(self.log_path, "wb") as log:
+            self.proc = subprocess.Popen([self.binary, *args], env=run_env,
+                                         stdin=subprocess.DEVNULL, stdout=log,
+                                         stderr=subprocess.STDOUT, start_new_session=True)
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def wait_exit(self, timeout=TIMEOUT):
+        """The exit code, or None if the program still runs after `timeout` seconds."""
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stop(self):
+        _stop_process(self.proc)
+
+    def output(self):
+        try:
+            return self.log_path.read_text(errors="replace")
+        except OSError:
+            return ""
+
+    def window(self, name, timeout=TIMEOUT):
+        """Waits for the program's one visible window titled `name` (a regular expression)."""
+        def probe():
+            if not self.running():
+                raise HarnessError(f"program exited with {self.proc.returncode}:\n{self.output()}")
+            return self.x.find_windows(name, pid=self.pid)
+        found = wait_for(probe, lambda ws: len(ws) == 1, timeout)
+        if len(found) != 1:
+            raise TimeoutError(f"expected one visible window {name!r} within {timeout} s, "
+                               f"found {found}; output:\n{self.output()}")
+        return found[0]
+
+    def windows(self, name=None, visible_only=False):
+        return self.x.find_windows(name, pid=self.pid, visible_only=visible_only)
+
+
+# --- pixels --------------------------------------------------------------------------------
+
+def parse_colour(colour):
+    """'#rrggbb' or an (r, g, b) tuple -> (r, g, b)."""
+    if isinstance(colour, str):
+        colour = colour.lstrip("#")
+        return tuple(int(colour[i:i + 2], 16) for i in (0, 2, 4))
+    return tuple(colour[:3])
+
+
+def colour_at(image, x, y):
+    return image.getpixel((x, y))[:3]
+
+
+def colour_distance(a, b):
+    """Largest difference of one channel."""
+    return max(abs(p - q) for p, q in zip(parse_colour(a), parse_colour(b)))
+
+
+def is_grey(colour, tolerance=12):
+    """True when the channels differ by at most `tolerance` (grey, black or white)."""
+    r, g, b = parse_colour(colour)
+    return max(r, g, b) - min(r, g, b) <= tolerance
+
+
+def pixels(image):
+    return list(image.convert("RGB").getdata())
+
+
+def count_matching(image, predicate):
+    return sum(1 for p in pixels(image) if predicate(p))
+
+
+def difference_mask(image, colour, tolerance=0):
+    """Mode '1' image: set where a pixel differs from `colour` by more than `tolerance`."""
+    rgb = image.convert("RGB")
+    diff = ImageChops.difference(rgb, Image.new("RGB", rgb.size, parse_colour(colour)))
+    r, g, b = diff.split()
+    largest = ImageChops.lighter(ImageChops.lighter(r, g), b)
+    return largest.point(lambda v: 255 if v > tolerance else 0).convert("1")
+
+
+def bbox_differing(image, colour, tolerance=0):
+    """Bounding box (left, top, right, bottom; exclusive) of pixels not `colour`, or None."""
+    return difference_mask(image, colour, tolerance).getbbox()
+
+
+def bbox_matching(image, colour, tolerance=0):
+    """Bounding box of pixels within `tolerance` of `colour`, or None."""
+    mask = difference_mask(image, colour, tolerance)
+    return ImageChops.invert(mask.convert("L")).getbbox()
+
+
+# --- test base class -----------------------------------------------------------------------
+
+class X11TestCase(unittest.TestCase):
+    """Test case with one private X server and window manager for the whole class.
+
+    setUp puts the desktop into a known state: a solid background `root_colour` and the pointer
+    in the top-left corner, away from any centred window. launch() starts the program under
+    test, which is stopped after the test in any case.
+    """
+
+    screen_size = (1280, 1024)
+    root_colour = "#ff00ff"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.x = XServer(*cls.screen_size)
+        cls.addClassCleanup(cls.x.stop)
+        cls.x.start()
+
+    def setUp(self):
+        super().setUp()
+        self.x.set_root_colour(self.root_colour)
+        self.x.mouse_move(0, 0)
+
+    def launch(self, *args, env=None):
+        program = Program(self.x, args=args, env=env)
+        self.addCleanup(self._stop_program, program)
+        return program
+
+    def _stop_program(self, program):
+        program.stop()
+        self.x.stop_clipboard()
+        # Let the window manager drop the gone windows before the next test looks.
+        wait_for(lambda: not program.windows(), timeout=2)

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
+#include "platform/KeyState.h"
+#include "platform/Pointer.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+// Stand-ins for the desktop: a keyboard the test presses, a clipboard it fills and a message
+// box that records what it was asked to show and answers OK at once.
+class FakeKeyState final : public platform::KeyState {
+public:
+    QSet<int> down;
+    int updates = 0;
+    void update() override { ++updates; }
+    bool isDown(int virtualKey) const override { return down.contains(virtualKey); }
+};
+
+class FakeClipboard final : public platform::Clipboard {
+public:
+    platform::ClipboardValue value;
+    std::function<void()> onRead; // may throw, to stand for a failing read
+    platform::ClipboardValue read() override
+    {
+        if (onRead)
+            onRead();
+        return value;
+    }
+};
+
+struct ShownMessage {
+    QString text;
+    platform::MsgDlgType type;
+};
+
+class FakeDialogs final : public platform::Dialogs {
+public:
+    QList<ShownMessage> shown;
+    int messageDlg(const QString &text, platform::MsgDlgType type, int, int, int) override
+    {
+        shown.append({text, type});
+        return platform::mrOK;
+    }
+};
+
+class FakePointer final : public platform::Pointer {
+public:
+    QPointF at;
+    QPointF position() const override { return at; }
+};
+
+// Installs a fresh fake of every service and removes them again when it goes out of scope.
+struct FakeServices {
+    FakeServices();
+    ~FakeServices();
+    FakeKeyState *keys;
+    FakeClipboard *clipboard;
+    FakeDialogs *dialogs;
+    FakePointer *pointer;
+};
