@@ -67,8 +67,10 @@ QString unsupportedCompression(quint32 compression)
 
 bool isOneRun(quint32 mask)
 {
+    if (mask == 0)
+        return false;
     const quint32 run = mask >> qCountTrailingZeroBits(mask);
-    return mask != 0 && (run & (run + 1)) == 0;
+    return (run & (run + 1)) == 0;
 }
 
 // Why the red, green and blue masks cannot be used (zero, split, wider than the pixel or
@@ -209,7 +211,7 @@ void makeOpaque(QImage &image)
 QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot)
 {
     if (size < kInfoHeaderSize)
-        return fail(whyNot, QStringLiteral("truncated header (%1 bytes)").arg(std::max(size, {})));
+        return fail(whyNot, QStringLiteral("truncated header (%1 bytes)").arg(size));
     const qint64 headerSize = u32(dib);
     if (headerSize != kInfoHeaderSize && headerSize != kV2HeaderSize &&
         headerSize != kV3HeaderSize && headerSize != kV4HeaderSize && headerSize < kV5HeaderSize)

@@ -1,4 +1,149 @@
+#include "FakeServices.h"
+#include "sticky/ImageControl.h"
+#include "sticky/Unit1.h"
+#include "ui_Unit1.h"
+
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+class TestImageControl : public QObject {
+    Q_OBJECT
+private slots:
+    void fitRect_data();
+    void fitRect();
+    void pictureInWindow_data();
+    void pictureInWindow();
+    void drawsFittedPicture();
+    void emptyPictureDrawsFrameOnly();
+    void pictureIsACopy();
+};
+
+void TestImageControl::fitRect_data()
+{
+    QTest::addColumn<QSizeF>("picture");
+    QTest::addColumn<QRectF>("box");
+    QTest::addColumn<QRectF>("fitted");
+
+    QTest::newRow("square grows to fill") << QSizeF(64, 64) << QRectF(0, 0, 200, 200)
+                                          << QRectF(0, 0, 200, 200);
+    QTest::newRow("wide shrinks, centred vertically")
+        << QSizeF(1000, 500) << QRectF(0, 0, 200, 200) << QRectF(0, 50, 200, 100);
+    QTest::newRow("tall shrinks, centred horizontally")
+        << QSizeF(50, 200) << QRectF(0, 0, 200, 100) << QRectF(87.5, 0, 25, 100);
+    QTest::newRow("box offset is kept") << QSizeF(300, 100) << QRectF(5, 5, 390, 190)
+                                        << QRectF(5, 35, 390, 130);
+    QTest::newRow("same aspect fills exactly") << QSizeF(400, 200) << QRectF(10, 20, 100, 50)
+                                               << QRectF(10, 20, 100, 50);
+    QTest::newRow("one pixel picture") << QSizeF(1, 1) << QRectF(0, 0, 50, 80)
+                                       << QRectF(0, 15, 50, 50);
+    QTest::newRow("empty picture") << QSizeF(0, 0) << QRectF(0, 0, 200, 200) << QRectF();
+    QTest::newRow("empty box") << QSizeF(64, 64) << QRectF(0, 0, 0, 10) << QRectF();
+}
+
+void TestImageControl::fitRect()
+{
+    QFETCH(QSizeF, picture);
+    QFETCH(QRectF, box);
+    QFETCH(QRectF, fitted);
+    QCOMPARE(fitPictureRect(picture, box), fitted);
+}
+
+// Where the note draws a picture, in window coordinates, for the two margin modes: with the
+// margin off the picture's box is the whole client area; with it on, inset by 5 on every side.
+void TestImageControl::pictureInWindow_data()
+{
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<int>("margin");
+    QTest::addColumn<QRectF>("drawn");
+
+    QTest::newRow("start picture, margin off") << QSize(64, 64) << QSize(200, 200) << -5
+                                               << QRectF(0, 0, 200, 200);
+    QTest::newRow("1000x500, margin off") << QSize(1000, 500) << QSize(200, 200) << -5
+                                          << QRectF(0, 50, 200, 100);
+    QTest::newRow("1000x500, margin on") << QSize(1000, 500) << QSize(200, 200) << 0
+                                         << QRectF(5, 52.5, 190, 95);
+    QTest::newRow("300x100 in wide window, margin on")
+        << QSize(300, 100) << QSize(400, 200) << 0 << QRectF(5, 35, 390, 130);
+    QTest::newRow("300x100 in wide window, margin off")
+        << QSize(300, 100) << QSize(400, 200) << -5 << QRectF(0, 100.0 / 3, 400, 400.0 / 3);
+    QTest::newRow("smallest window, margin on") << QSize(64, 64) << QSize(50, 50) << 0
+                                                << QRectF(5, 5, 40, 40);
+}
+
+void TestImageControl::pictureInWindow()
+{
+    QFETCH(QSize, picture);
+    QFETCH(QSize, window);
+    QFETCH(int, margin);
+    QFETCH(QRectF, drawn);
+
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    form.yohakSet(margin);
+    form.resize(window);
+    ImageControl *area = form.form()->ImageControl1;
+    area->setPicture(QImage(picture, QImage::Format_ARGB32));
+    // The image area is the client rectangle shrunk by the margin, whatever the size.
+    QCOMPARE(area->geometry(),
+             QRect(margin, margin, window.width() - 2 * margin, window.height() - 2 * margin));
+    const QRectF actual = area->pictureRect().translated(area->pos());
+    QVERIFY2(qAbs(actual.x() - drawn.x()) < 1e-6 && qAbs(actual.y() - drawn.y()) < 1e-6 &&
+                 qAbs(actual.width() - drawn.width()) < 1e-6 &&
+                 qAbs(actual.height() - drawn.height()) < 1e-6,
+             qPrintable(QStringLiteral("drawn at %1,%2 %3x%4")
+                            .arg(actual.x())
+                            .arg(actual.y())
+                            .arg(actual.width())
+                            .arg(actual.height())));
+}
+
+void TestImageControl::drawsFittedPicture()
+{
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    QImage red(1000, 500, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    form.form()->ImageControl1->setPicture(red);
+    const QImage shot = form.grab().toImage();
+    QCOMPARE(shot.size(), QSize(200, 200));
+    // 200 x 100, centred vertically: rows 50 to 149 are the picture.
+    for (int x : {0, 100, 199}) {
+        QCOMPARE(QColor(shot.pixel(x, 50)), QColor(Qt::red));
+        QCOMPARE(QColor(shot.pixel(x, 149)), QColor(Qt::red));
+        QVERIFY(QColor(shot.pixel(x, 49)) != QColor(Qt::red));
+        QVERIFY(QColor(shot.pixel(x, 150)) != QColor(Qt::red));
+    }
+}
+
+void TestImageControl::emptyPictureDrawsFrameOnly()
+{
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    ImageControl *area = form.form()->ImageControl1;
+    area->setPicture(QImage());
+    QCOMPARE(area->picture().size(), QSize(0, 0));
+    QVERIFY(area->pictureRect().isEmpty());
+    const QImage shot = form.grab().toImage();
+    const QRgb background = shot.pixel(100, 100);
+    for (int y = 10; y < 190; y += 30)
+        for (int x = 10; x < 190; x += 30)
+            QCOMPARE(shot.pixel(x, y), background);
+}
+
+// The picture keeps its own pixels: changing the image it was given changes nothing.
+void TestImageControl::pictureIsACopy()
+{
+    FakeServices fakes;
+    TForm1 form;
+    QImage source(4, 4, QImage::Format_ARGB32);
+    source.fill(Qt::blue);
+    form.form()->ImageControl1->setPicture(source);
+    source.fill(Qt::green);
+    QCOMPARE(QColor(form.form()->ImageControl1->picture().pixel(1, 1)), QColor(Qt::blue));
+}
+
+QTEST_MAIN(TestImageControl)
 #include "tst_imagecontrol.moc"

@@ -1,0 +1,582 @@
+#include "platform/DibDecoder.h"
+#include "platform/ImageLimits.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <QtEndian>
+
+#include <climits>
+#include <functional>
+#include <memory>
+
+namespace {
+
+enum Compression : quint32 {
+    BiRgb = 0,
+    BiRle8 = 1,
+    BiRle4 = 2,
+    BiBitfields = 3,
+    BiJpeg = 4,
+    BiPng = 5,
+    BiAlphaBitfields = 6,
+    BiCmyk = 11,
+    BiCmykRle8 = 12,
+};
+
+constexpr quint32 kInfoHeader = 40;
+constexpr quint32 kV2Header = 52;
+constexpr quint32 kV3Header = 56;
+constexpr quint32 kV4Header = 108;
+constexpr quint32 kV5Header = 124;
+
+using Rows = QList<QList<quint32>>;
+
+// Everything a bitmap's bytes are made of; buildDib() lays it out as on the clipboard.
+struct DibParts {
+    quint32 headerSize = kInfoHeader;
+    qint32 width = 0;
+    qint32 height = 0; // negative: top-down
+    quint16 planes = 1;
+    quint16 bpp = 24;
+    quint32 compression = BiRgb;
+    quint32 colorsUsed = 0;
+    QList<quint32> masks;    // red, green, blue[, alpha]: inside the header when it has room
+    QList<quint32> palette;  // colour table entries as stored, 0xXXRRGGBB
+    QByteArray beforePixels; // extra bytes between the colour table and the pixels
+    Rows rows;               // pixel values or palette indices, top row first
+    bool padLastRow = true;
+};
+
+void put16(QByteArray &bytes, quint16 v)
+{
+    char le[2];
+    qToLittleEndian(v, le);
+    bytes.append(le, 2);
+}
+
+void put32(QByteArray &bytes, quint32 v)
+{
+    char le[4];
+    qToLittleEndian(v, le);
+    bytes.append(le, 4);
+}
+
+QByteArray packRow(const QList<quint32> &values, int bpp, bool pad)
+{
+    QByteArray row;
+    if (bpp >= 8) {
+        for (quint32 v : values)
+            for (int i = 0; i < bpp / 8; ++i)
+                row.append(char(v >> (8 * i)));
+    } else {
+        uint acc = 0;
+        int used = 0;
+        for (quint32 v : values) {
+            acc = (acc << bpp) | v;
+            used += bpp;
+            if (used == 8) {
+                row.append(char(acc));
+                acc = 0;
+                used = 0;
+            }
+        }
+        if (used)
+            row.append(char(acc << (8 - used)));
+    }
+    while (pad && row.size() % 4)
+        row.append('\0');
+    return row;
+}
+
+// Lays out a packed bitmap; *pixelStart (when given) receives where its pixels begin.
+QByteArray buildDib(const DibParts &p, int *pixelStart = nullptr)
+{
+    QByteArray b;
+    put32(b, p.headerSize);
+    put32(b, quint32(p.width));
+    put32(b, quint32(p.height));
+    put16(b, p.planes);
+    put16(b, p.bpp);
+    put32(b, p.compression);
+    put32(b, 0);    // image size: may be zero for uncompressed bitmaps
+    put32(b, 2835); // 72 dpi
+    put32(b, 2835);
+    put32(b, p.colorsUsed);
+    put32(b, 0); // important colours
+    QList<quint32> masksAfter = p.masks;
+    if (p.headerSize > kInfoHeader) {
+        for (int i = 0; i < 4 && b.size() + 4 <= int(p.headerSize); ++i)
+            put32(b, p.masks.value(i));
+        masksAfter.clear();
+        b.append(int(p.headerSize) - b.size(), '\0');
+    }
+    for (quint32 m : masksAfter)
+        put32(b, m);
+    for (quint32 c : p.palette)
+        put32(b, c);
+    b.append(p.beforePixels);
+    if (pixelStart)
+        *pixelStart = int(b.size());
+    for (int i = 0; i < p.rows.size(); ++i) {
+        const bool last = i == p.rows.size() - 1;
+        const auto &row = p.rows[p.height < 0 ? i : p.rows.size() - 1 - i];
+        b.append(packRow(row, p.bpp, p.padLastRow || !last));
+    }
+    return b;
+}
+
+DibParts picture(quint16 bpp, const Rows &rows, bool topDown = false)
+{
+    DibParts p;
+    p.bpp = bpp;
+    p.rows = rows;
+    p.width = qint32(rows.value(0).size());
+    p.height = topDown ? -qint32(rows.size()) : qint32(rows.size());
+    return p;
+}
+
+// A .bmp file: the 14-byte file header (with the given pixel offset) in front of the bitmap.
+QByteArray bmpFile(const QByteArray &dib, quint32 pixelOffset)
+{
+    QByteArray file("BM");
+    put32(file, quint32(14 + dib.size()));
+    put32(file, 0);
+    put32(file, pixelOffset);
+    return file + dib;
+}
+
+QByteArray withField(QByteArray bytes, int at, quint32 value)
+{
+    qToLittleEndian(value, bytes.data() + at);
+    return bytes;
+}
+
+QImage imageOf(const QList<QList<QRgb>> &rows)
+{
+    QImage image(int(rows[0].size()), int(rows.size()), QImage::Format_ARGB32);
+    for (int y = 0; y < rows.size(); ++y)
+        for (int x = 0; x < rows[y].size(); ++x)
+            image.setPixel(x, y, rows[y][x]);
+    return image;
+}
+
+// One pixel format: what is stored and what must come out, for a small picture.
+struct FormatCase {
+    const char *name;
+    quint16 bpp;
+    quint32 compression;
+    QList<quint32> masks;
+    QList<quint32> palette;
+    quint32 colorsUsed;
+    Rows stored;
+    QList<QList<QRgb>> expected;
+};
+
+QList<quint32> greyRamp()
+{
+    QList<quint32> palette;
+    for (quint32 i = 0; i < 256; ++i)
+        palette << ((i % 3 ? 0u : 0x80000000u) | i << 16 | (255 - i) << 8 | i / 2);
+    return palette;
+}
+
+QList<FormatCase> formatCases()
+{
+    const QList<quint32> xrgb{0x00FF0000, 0x0000FF00, 0x000000FF};
+    const QList<quint32> argb{0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+    const QList<quint32> rgb565{0xF800, 0x07E0, 0x001F};
+    const QList<QList<QRgb>> primaries{{0xFFFF0000, 0xFF00FF00, 0xFF0000FF},
+                                       {0xFF123456, 0xFFABCDEF, 0xFF000000}};
+    const Rows mixedAlpha{{0x80FF0000, 0x0000FF00, 0xFF0000FF}, {0x7F123456, 0x01ABCDEF, 0xFFFFFFFF}};
+    const Rows zeroAlpha{{0x00FF0000, 0x0000FF00, 0x000000FF}, {0x00123456, 0x00ABCDEF, 0x00000000}};
+    const QList<quint32> ramp = greyRamp();
+    const auto rampColour = [&](int i) { return QRgb(0xFF000000 | (ramp[i] & 0xFFFFFF)); };
+
+    return {
+        {"rgb32 mixed alpha", 32, BiRgb, {}, {}, 0, mixedAlpha, mixedAlpha},
+        {"rgb32 alpha all zero", 32, BiRgb, {}, {}, 0, zeroAlpha, primaries},
+        {"fields32 xrgb ignores fourth byte", 32, BiBitfields, xrgb, {}, 0,
+         {{0x55FF0000, 0xAA00FF00, 0x000000FF}, {0x12123456, 0xFFABCDEF, 0x80000000}}, primaries},
+        {"fields32 argb mixed alpha", 32, BiBitfields, argb, {}, 0, mixedAlpha, mixedAlpha},
+        {"fields32 argb alpha all zero", 32, BiBitfields, argb, {}, 0, zeroAlpha, primaries},
+        {"fields32 rgba byte order", 32, BiBitfields,
+         {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000}, {}, 0,
+         {{0x800000FF, 0x0000FF00, 0xFFFF0000}, {0x7F563412, 0x01EFCDAB, 0xFFFFFFFF}}, mixedAlpha},
+        {"fields32 10-10-10", 32, BiBitfields, {0x3FF00000, 0x000FFC00, 0x000003FF}, {}, 0,
+         {{0x3FF00000, 0x000FFC00, 0x000003FF}, {0x200403FF, 0x3FFFFFFF, 0xC0000000}},
+         {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF8040FF, 0xFFFFFFFF, 0xFF000000}}},
+        {"rgb24", 24, BiRgb, {}, {}, 0,
+         {{0xFF0000, 0x00FF00, 0x0000FF}, {0x123456, 0xABCDEF, 0x000000}}, primaries},
+        {"rgb16 555 ignores top bit", 16, BiRgb, {}, {}, 0,
+         {{0x7C00, 0x03E0, 0x001F}, {0x4210, 0xFFFF, 0x8000}},
+         {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF848484, 0xFFFFFFFF, 0xFF000000}}},
+        {"fields16 565", 16, BiBitfields, rgb565, {}, 0,
+         {{0xF800, 0x07E0, 0x001F}, {0x8410, 0xFFFF, 0x0000}},
+         {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF848284, 0xFFFFFFFF, 0xFF000000}}},
+        {"fields16 1555 alpha", 16, BiBitfields, {0x7C00, 0x03E0, 0x001F, 0x8000}, {}, 0,
+         {{0xFC00, 0x03E0, 0x801F}, {0x4210, 0xFFFF, 0x0000}},
+         {{0xFFFF0000, 0x0000FF00, 0xFF0000FF}, {0x00848484, 0xFFFFFFFF, 0x00000000}}},
+        {"fields16 565 alpha mask outside the pixel", 16, BiBitfields,
+         {0xF800, 0x07E0, 0x001F, 0xFF000000}, {}, 0,
+         {{0xF800, 0x07E0, 0x001F}, {0x8410, 0xFFFF, 0x0000}},
+         {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF848284, 0xFFFFFFFF, 0xFF000000}}},
+        {"pal1", 1, BiRgb, {}, {0x00112233, 0x80AABBCC}, 0,
+         {{1, 0, 0, 0, 0, 0, 0, 1, 1, 0}, {0, 1, 1, 1, 1, 1, 1, 0, 0, 1}},
+         {{0xFFAABBCC, 0xFF112233, 0xFF112233, 0xFF112233, 0xFF112233, 0xFF112233, 0xFF112233,
+           0xFFAABBCC, 0xFFAABBCC, 0xFF112233},
+          {0xFF112233, 0xFFAABBCC, 0xFFAABBCC, 0xFFAABBCC, 0xFFAABBCC, 0xFFAABBCC, 0xFFAABBCC,
+           0xFF112233, 0xFF112233, 0xFFAABBCC}}},
+        {"pal4 short table, index past it", 4, BiRgb, {}, {0x00FF0000, 0x0000FF00, 0x000000FF},
+         3, {{0, 1, 2}, {15, 2, 3}},
+         {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF000000, 0xFF0000FF, 0xFF000000}}},
+        {"pal8 full table", 8, BiRgb, {}, ramp, 0, {{0, 128, 255}, {1, 254, 7}},
+         {{rampColour(0), rampColour(128), rampColour(255)},
+          {rampColour(1), rampColour(254), rampColour(7)}}},
+    };
+}
+
+// A named input and what it must decode to; a null image means it must be refused.
+struct Sample {
+    QString name;
+    QByteArray bytes;
+    QImage expected;
+    int pixelStart = 0;
+};
+
+QList<Sample> goodDibs()
+{
+    QList<Sample> samples;
+    const QList<QPair<quint32, const char *>> headers{
+        {kInfoHeader, "info"}, {kV3Header, "v3"}, {kV4Header, "v4"}, {kV5Header, "v5"}};
+    for (const FormatCase &c : formatCases()) {
+        for (const auto &header : headers) {
+            for (bool topDown : {false, true}) {
+                DibParts p = picture(c.bpp, c.stored, topDown);
+                p.headerSize = header.first;
+                p.compression = c.compression;
+                p.masks = c.masks;
+                p.palette = c.palette;
+                p.colorsUsed = c.colorsUsed;
+                // Four masks after a plain header need the alpha bit-field compression.
+                if (c.compression == BiBitfields && header.first == kInfoHeader && c.masks.size() == 4)
+                    p.compression = BiAlphaBitfields;
+                Sample s{QStringLiteral("%1/%2/%3")
+                             .arg(QLatin1String(c.name), QLatin1String(header.second),
+                                  QLatin1String(topDown ? "top-down" : "bottom-up")),
+                         {}, imageOf(c.expected)};
+                s.bytes = buildDib(p, &s.pixelStart);
+                samples << s;
+            }
+        }
+    }
+
+    const auto special = [&](const char *name, const DibParts &p, const QList<QList<QRgb>> &want) {
+        Sample s{QLatin1String(name), {}, imageOf(want)};
+        s.bytes = buildDib(p, &s.pixelStart);
+        samples << s;
+    };
+    const QList<QList<QRgb>> want24{{0xFF010203, 0xFFFFFFFF, 0xFF000000}};
+    DibParts p = picture(24, {{0x010203, 0xFFFFFF, 0x000000}});
+    p.padLastRow = false;
+    special("last row without padding", p, want24);
+    p = picture(24, {{0x010203, 0xFFFFFF, 0x000000}});
+    p.colorsUsed = 2;
+    p.palette = {0x00FF00FF, 0x0000FFFF};
+    special("24-bit with an optional colour table", p, want24);
+    p.palette.clear();
+    p.colorsUsed = 0;
+    p.planes = 0;
+    special("planes other than one", p, want24);
+
+    const Rows stored565{{0xF800, 0x07E0, 0x001F}};
+    const QList<QList<QRgb>> want565{{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}};
+    p = picture(16, stored565);
+    p.compression = BiBitfields;
+    p.masks = {0xF800, 0x07E0, 0x001F};
+    p.headerSize = kV2Header;
+    special("v2 header with masks inside", p, want565);
+    p.headerSize = kV5Header + 16;
+    special("header larger than v5", p, want565);
+    p.headerSize = kV5Header;
+    p.beforePixels = QByteArray::fromHex("00f80000e00700001f000000");
+    special("v5 masks repeated after the header", p, want565);
+
+    p = picture(8, {{0, 255, 7}});
+    p.palette = greyRamp();
+    p.palette.append(QList<quint32>(44, 0x00FFFFFF));
+    p.colorsUsed = quint32(p.palette.size());
+    special("pal8 with more than 256 table entries", p,
+            {{0xFF007F00, 0xFFFF007F, 0xFF07F803}});
+    return samples;
+}
+
+// Bitmaps that must be refused, and a word the reason must contain.
+QList<QPair<Sample, QString>> badDibs()
+{
+    QList<QPair<Sample, QString>> bad;
+    const auto add = [&](const char *name, const QByteArray &bytes, const char *reason) {
+        bad.append({Sample{QLatin1String(name), bytes, {}}, QLatin1String(reason)});
+    };
+    const QByteArray good = buildDib(picture(24, {{1, 2, 3}, {4, 5, 6}}));
+    const int kWidth = 4, kHeight = 8, kBpp = 14, kCompression = 16, kColorsUsed = 32;
+
+    add("empty", {}, "truncated header");
+    add("39 bytes", good.left(39), "truncated header");
+    add("core header", withField(good, 0, 12), "header size");
+    add("header size 39", withField(good, 0, 39), "header size");
+    add("header size 64", withField(good, 0, 64), "header size");
+    add("header size past the end", withField(good, 0, 4096), "header size");
+    add("width zero", withField(good, kWidth, 0), "width");
+    add("width negative", withField(good, kWidth, quint32(-3)), "width");
+    add("height zero", withField(good, kHeight, 0), "height");
+    add("width over the side limit", withField(good, kWidth, platform::kMaxImageSide + 1),
+        "too large");
+    add("height over the side limit", withField(good, kHeight, quint32(-platform::kMaxImageSide - 1)),
+        "too large");
+    add("height most negative", withField(good, kHeight, quint32(INT_MIN)), "too large");
+    add("pixels over the limit",
+        withField(withField(good, kWidth, platform::kMaxImageSide), kHeight,
+                  quint32(platform::kMaxImagePixels / platform::kMaxImageSide + 1)),
+        "too large");
+    add("largest size without its pixels",
+        withField(withField(good, kWidth, platform::kMaxImageSide), kHeight,
+                  platform::kMaxImageSide),
+        "truncated pixel data");
+    add("bit count 0", withField(good, kBpp, 0), "bit count");
+    add("bit count 2", withField(good, kBpp, 2), "bit count");
+    add("bit count 64", withField(good, kBpp, 64), "bit count");
+    add("rle8", withField(withField(good, kBpp, 8), kCompression, BiRle8), "run-length");
+    add("rle4", withField(withField(good, kBpp, 4), kCompression, BiRle4), "run-length");
+    add("jpeg", withField(withField(good, kBpp, 0), kCompression, BiJpeg), "JPEG");
+    add("png", withField(withField(good, kBpp, 0), kCompression, BiPng), "PNG");
+    add("cmyk", withField(good, kCompression, BiCmyk), "CMYK");
+    add("cmyk rle8", withField(good, kCompression, BiCmykRle8), "CMYK");
+    add("compression 99", withField(good, kCompression, 99), "unknown compression");
+    add("bit fields at 24 bits", withField(good, kCompression, BiBitfields), "bit fields need");
+
+    const auto fields = [](quint16 bpp, const QList<quint32> &masks, quint32 header = kInfoHeader) {
+        DibParts p = picture(bpp, {{1, 2, 3}, {4, 5, 6}});
+        p.compression = BiBitfields;
+        p.masks = masks;
+        p.headerSize = header;
+        return buildDib(p);
+    };
+    add("bit fields at 8 bits", fields(8, {0xE0, 0x1C, 0x03}), "bit fields need");
+    add("zero red mask", fields(16, {0, 0x07E0, 0x001F}), "zero bit-field mask");
+    add("zero blue mask in v5", fields(32, {0xFF0000, 0xFF00, 0}, kV5Header), "zero bit-field mask");
+    add("overlapping masks", fields(16, {0xF800, 0x0FE0, 0x001F}), "overlap");
+    add("split mask", fields(32, {0xFF0000, 0xF00F, 0xF0}), "one run");
+    add("mask wider than 16 bits", fields(16, {0x1F0000, 0x07E0, 0x001F}), "wider");
+    add("masks cut short", fields(16, {0xF800, 0x07E0, 0x001F}).left(48), "bit-field masks");
+
+    DibParts pal = picture(8, {{0, 1, 2}});
+    pal.palette = {0x00FF0000, 0x0000FF00};
+    pal.colorsUsed = 1000;
+    add("colour table past the end", buildDib(pal), "colour table");
+    add("colours used 2^32-1 at 24 bits", withField(good, kColorsUsed, 0xFFFFFFFF), "colour table");
+    add("header without pixels", good.left(40), "truncated pixel data");
+    const QList<QPair<quint16, Rows>> cut{{32, {{1, 2, 3}, {4, 5, 6}}},
+                                          {24, {{1, 2, 3}, {4, 5, 6}}},
+                                          {16, {{1, 2, 3}, {4, 5, 6}}},
+                                          {8, {{1, 2, 3}, {4, 5, 6}}},
+                                          {4, {{1, 2, 3}, {4, 5, 6}}},
+                                          {1, {{1, 0, 1, 0, 1, 0, 1, 0, 1}}}};
+    for (const auto &c : cut) {
+        DibParts p = picture(c.first, c.second);
+        p.padLastRow = false;
+        const QByteArray full = buildDib(p);
+        bad.append({Sample{QStringLiteral("pixels cut short at %1 bits").arg(c.first),
+                           full.left(full.size() - 1), {}},
+                    QStringLiteral("truncated pixel data")});
+    }
+    return bad;
+}
+
+// .bmp files: the file header's pixel offset is honoured when sane, else the packed layout.
+QList<Sample> bmpFiles()
+{
+    QList<Sample> files;
+    const auto add = [&](const char *name, const QByteArray &bytes, const QImage &expected) {
+        files << Sample{QLatin1String(name), bytes, expected};
+    };
+    int start = 0;
+    DibParts p = picture(24, {{0x010203, 0x040506}, {0x070809, 0x0A0B0C}});
+    const QByteArray dib = buildDib(p, &start);
+    const QImage want = imageOf({{0xFF010203, 0xFF040506}, {0xFF070809, 0xFF0A0B0C}});
+    add("exact offset", bmpFile(dib, 14 + start), want);
+    add("offset zero", bmpFile(dib, 0), want);
+    add("offset inside the header", bmpFile(dib, 20), want);
+    add("offset past the end", bmpFile(dib, 0xFFFFFFF0), want);
+    add("offset leaving too few pixel bytes", bmpFile(dib, 14 + start + 4), want);
+    p.beforePixels = QByteArray(8, '\xEE');
+    add("gap before the pixels", bmpFile(buildDib(p, &start), 14 + start), want);
+
+    DibParts pal = picture(8, {{1, 0, 1}});
+    pal.palette = {0x00FF0000, 0x000000FF}; // 2 of the 256 entries promised
+    add("short colour table before the offset", bmpFile(buildDib(pal, &start), 14 + start),
+        imageOf({{0xFF0000FF, 0xFFFF0000, 0xFF0000FF}}));
+
+    add("no signature", dib, QImage());
+    add("signature only", "BM", QImage());
+    add("file header cut short", bmpFile(dib, 14 + start).left(10), QImage());
+    add("run-length bitmap", bmpFile(withField(withField(dib, 14, 8), 16, BiRle8), 14 + start),
+        QImage());
+    return files;
+}
+
+// Decodes from a heap block of exactly the input's size, so that a sanitizer sees any read
+// past its end (a QByteArray has a terminating zero after its data).
+QImage decodeExact(decltype(&platform::decodeDib) decoder, const QByteArray &bytes,
+                   QString *whyNot)
+{
+    const auto block = std::make_unique<char[]>(size_t(std::max<qsizetype>(bytes.size(), 1)));
+    std::copy(bytes.cbegin(), bytes.cend(), block.get());
+    return decoder(bytes.isEmpty() ? nullptr : block.get(), bytes.size(), whyNot);
+}
+
+QString firstMismatch(const QImage &actual, const QImage &expected)
+{
+    if (actual.size() != expected.size())
+        return QStringLiteral("size %1 x %2, want %3 x %4")
+            .arg(actual.width())
+            .arg(actual.height())
+            .arg(expected.width())
+            .arg(expected.height());
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (actual.pixel(x, y) != expected.pixel(x, y))
+                return QStringLiteral("pixel (%1, %2) is #%3, want #%4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(actual.pixel(x, y), 8, 16, QLatin1Char('0'))
+                    .arg(expected.pixel(x, y), 8, 16, QLatin1Char('0'));
+    return {};
+}
+
+// "--write-seeds DIR": every sample above as a file, the fuzzer's starting corpus.
+int writeSeeds(const QString &dir)
+{
+    if (!QDir().mkpath(dir))
+        return 1;
+    const auto write = [&](const QString &prefix, const Sample &s, const char *suffix) {
+        QString name = (prefix + s.name).toLower();
+        name.replace(QRegularExpression(QStringLiteral("[^a-z0-9]+")), QStringLiteral("-"));
+        QFile file(QDir(dir).filePath(name + QLatin1String(suffix)));
+        return file.open(QIODevice::WriteOnly) && file.write(s.bytes) == s.bytes.size();
+    };
+    bool ok = true;
+    for (const Sample &s : goodDibs())
+        ok = write(QStringLiteral("good "), s, ".dib") && ok;
+    for (const auto &b : badDibs())
+        ok = write(QStringLiteral("malformed "), b.first, ".dib") && ok;
+    for (const Sample &s : bmpFiles())
+        ok = write(QStringLiteral("bmp "), s, ".bmp") && ok;
+    return ok ? 0 : 1;
+}
+
+} // namespace
+
+class TestDibDecoder : public QObject {
+    Q_OBJECT
+private slots:
+    void decodesDib_data();
+    void decodesDib();
+    void refusesDib_data();
+    void refusesDib();
+    void refusesNoData();
+    void decodesBmpFile_data();
+    void decodesBmpFile();
+};
+
+void TestDibDecoder::decodesDib_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("pixelStart");
+    QTest::addColumn<QImage>("expected");
+    for (const Sample &s : goodDibs())
+        QTest::newRow(qPrintable(s.name)) << s.bytes << s.pixelStart << s.expected;
+}
+
+void TestDibDecoder::decodesDib()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, pixelStart);
+    QFETCH(QImage, expected);
+
+    QString why;
+    const QImage image = decodeExact(platform::decodeDib, bytes, &why);
+    QVERIFY2(!image.isNull(), qPrintable(why));
+    QVERIFY(why.isEmpty());
+    QCOMPARE(image.format(), QImage::Format_ARGB32);
+    const QString mismatch = firstMismatch(image, expected);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+
+    // The same bitmap in a .bmp file, its pixel offset pointing at the pixels, decodes alike.
+    const QImage fromFile = decodeExact(platform::decodeBmpFile,
+                                        bmpFile(bytes, quint32(14 + pixelStart)), &why);
+    QVERIFY2(!fromFile.isNull(), qPrintable(why));
+    QCOMPARE(fromFile, image);
+}
+
+void TestDibDecoder::refusesDib_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    for (const auto &b : badDibs())
+        QTest::newRow(qPrintable(b.first.name)) << b.first.bytes << b.second;
+}
+
+void TestDibDecoder::refusesDib()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+
+    QString why;
+    QVERIFY(decodeExact(platform::decodeDib, bytes, &why).isNull());
+    QVERIFY2(why.contains(reason), qPrintable(why));
+}
+
+void TestDibDecoder::refusesNoData()
+{
+    QVERIFY(platform::decodeDib(nullptr, 0).isNull());
+    QVERIFY(platform::decodeDib(nullptr, 100).isNull());
+    QVERIFY(platform::decodeBmpFile(nullptr, 100).isNull());
+}
+
+void TestDibDecoder::decodesBmpFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QImage>("expected");
+    for (const Sample &s : bmpFiles())
+        QTest::newRow(qPrintable(s.name)) << s.bytes << s.expected;
+}
+
+void TestDibDecoder::decodesBmpFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QImage, expected);
+
+    QString why;
+    const QImage image = decodeExact(platform::decodeBmpFile, bytes, &why);
+    if (expected.isNull()) {
+        QVERIFY(image.isNull());
+        QVERIFY(!why.isEmpty());
+        return;
+    }
+    QVERIFY2(!image.isNull(), qPrintable(why));
+    const QString mismatch = firstMismatch(image, expected);
+    QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--write-seeds") == 0)
+        return writeSeeds(QString::fromLocal8Bit(argv[2]));
+    TestDibDecoder test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_dibdecoder.moc"
