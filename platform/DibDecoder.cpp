@@ -233,7 +233,8 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         return fail(whyNot, QStringLiteral("unsupported bit count %1").arg(bpp));
     if (bitFields && bpp != 16 && bpp != 32)
-        return fail(whyNot, QStringLiteral("bit fields need 16 or 32 bits per pixel, not %1").arg(bpp));
+        return fail(whyNot,
+                    QStringLiteral("bit fields need 16 or 32 bits per pixel, not %1").arg(bpp));
     if (width <= 0)
         return fail(whyNot, QStringLiteral("width %1 is not positive").arg(width));
     if (height == 0)
@@ -300,7 +301,8 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
 
     QImage image(int(width), int(rows), QImage::Format_ARGB32);
     if (image.isNull())
-        return fail(whyNot, QStringLiteral("out of memory for %1 x %2 pixels").arg(width).arg(rows));
+        return fail(whyNot,
+                    QStringLiteral("out of memory for %1 x %2 pixels").arg(width).arg(rows));
     const uchar *pixels = dib + pixelOffset;
     const bool bgrMasks = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 && masks[2] == 0xFF;
     quint32 alphaSeen = 0xFF;

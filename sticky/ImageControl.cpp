@@ -1,6 +1,14 @@
 #include "sticky/ImageControl.h"
 
+#include "platform/Dialogs.h"
+#include "platform/ImageDecode.h"
+#include "platform/Services.h"
+
+#include <QDir>
+#include <QDropEvent>
 #include <QEvent>
+#include <QFileInfo>
+#include <QMimeData>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMouseEvent>
@@ -52,6 +60,20 @@ QRectF fitPictureRect(const QSizeF &picture, const QRectF &box)
     const QSizeF size = picture * scale;
     return QRectF(box.x() + (box.width() - size.width()) / 2,
                   box.y() + (box.height() - size.height()) / 2, size.width(), size.height());
+}
+
+QString droppableImageFile(const QMimeData *mime)
+{
+    if (!mime || !mime->hasUrls())
+        return {};
+    const QList<QUrl> urls = mime->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return {};
+    const QString path = urls.first().toLocalFile();
+    const QFileInfo info(path);
+    if (!info.isFile() || !platform::hasImageFileExtension(info.fileName()))
+        return {};
+    return path;
 }
 
 ImageControl::ImageControl(QWidget *parent)
@@ -163,6 +185,50 @@ void ImageControl::paintEvent(QPaintEvent *)
         return;
     painter.drawImage(QRectF(left / dpr, top / dpr, device.width() / dpr, device.height() / dpr),
                       scaledPicture(device));
+}
+
+void ImageControl::acceptDrag(QDropEvent *event)
+{
+    if (droppableImageFile(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    // Offered as a link: the dragged file stays where it is.
+    event->setDropAction(event->possibleActions() & Qt::LinkAction ? Qt::LinkAction
+                                                                     : Qt::CopyAction);
+    event->accept();
+}
+
+void ImageControl::dragEnterEvent(QDragEnterEvent *event)
+{
+    acceptDrag(event);
+}
+
+void ImageControl::dragMoveEvent(QDragMoveEvent *event)
+{
+    acceptDrag(event);
+}
+
+void ImageControl::dropEvent(QDropEvent *event)
+{
+    const QString path = droppableImageFile(event->mimeData());
+    if (path.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    acceptDrag(event);
+    QString whyNot;
+    const QImage image = platform::decodeImageFile(path, &whyNot);
+    if (image.isNull()) {
+        // The picture stays as it was; say which file could not be read.
+        if (platform::Dialogs *dialogs = platform::services::dialogs())
+            dialogs->messageDlg(QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n"
+                                               "このファイルは画像として読み込めませんでした")
+                                    .arg(QDir::toNativeSeparators(path)),
+                                platform::MsgDlgType::Error, platform::mbOK, platform::mbOK, 0);
+        return;
+    }
+    setPicture(image);
 }
 
 void ImageControl::mousePressEvent(QMouseEvent *event)

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+class QMimeData;
+
 #include <QMenu>
 
 // Buttons and modifier keys held during a mouse event; ssDouble marks the second press of a
@@ -26,6 +28,10 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TShiftState)
 // The rectangle a picture of this size takes when fitted into box: as large as fits with its
 // aspect ratio kept, centred. Empty for an empty picture or box.
 QRectF fitPictureRect(const QSizeF &picture, const QRectF &box);
+
+// The file a drag offers that the note would take: the first of a list of files, when it exists
+// and its name ends in an image extension the note reads. Empty when the drag is to be refused.
+QString droppableImageFile(const QMimeData *mime);
 
 // The image area: a themed frame with the picture fitted inside it. It fills its parent with a
 // margin that may be negative (then it reaches past the parent's edges), opens its popup menu on
@@ -73,6 +79,9 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -83,6 +92,7 @@ protected:
 private:
     void fillParent();
     void pictureChanged();
+    void acceptDrag(QDropEvent *event);
     const QImage &scaledPicture(const QSize &devicePixels);
 
     QImage m_picture;       // the picture as pasted: 32-bit with alpha

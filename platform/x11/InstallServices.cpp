@@ -1,14 +1,34 @@
 #include "platform/Services.h"
 
+#include "platform/ImageDecode.h"
 #include "platform/QtDialogs.h"
 #include "platform/QtPointer.h"
+#include "platform/x11/ClipboardX11.h"
+#include "platform/x11/KeyStateX11.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
 
 namespace platform::services {
 
 void installDefaults()
 {
+    allowLargeImages();
+    setClipboard(std::make_unique<ClipboardX11>());
     setDialogs(std::make_unique<QtDialogs>());
     setPointer(std::make_unique<QtPointer>());
+
+    // Only X11 lets a program read the keyboard while another one has the focus. Without it
+    // (offscreen, or a Wayland session with no X11) the watch reads every key as up.
+    xcb_connection_t *connection = nullptr;
+    if (auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>())
+        connection = x11->connection();
+    if (!connection && QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        std::fputs("stiqlet: global hotkeys need an X11 session; Ctrl+Alt+letter and "
+                   "Ctrl+Alt+X will not work here\n",
+                   stderr);
+    setKeyState(std::make_unique<KeyStateX11>(connection));
 }
 
 } // namespace platform::services

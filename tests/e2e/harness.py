@@ -82,6 +82,17 @@ def wait_until(predicate, timeout=TIMEOUT, interval=0.05, message=None):
     return value
 
 
+def holds_for(predicate, duration, interval=0.05):
+    """True when predicate() stays true for `duration` seconds; False as soon as it is not."""
+    deadline = time.monotonic() + duration
+    while True:
+        if not predicate():
+            return False
+        if time.monotonic() >= deadline:
+            return True
+        time.sleep(interval)
+
+
 # --- processes -----------------------------------------------------------------------------
 
 def _stop_process(proc, grace=2.0):
@@ -154,9 +165,9 @@ def parse_xprop(output, name):
     numbers (CARDINAL, INTEGER, hexadecimal hints) and windows as ints.
     """
     for line in output.splitlines():
-        if not line.startswith(name) or line[len(name):len(name) + 1] not in "(:":
+        if not line.startswith(name) or line[len(name):len(name) + 1] not in ("(", ":"):
             continue
-        if "not found" in line or "no such atom" in line:
+        if line[len(name)] == ":":  # "NAME:  not found." or "NAME:  no such atom ..."
             return None
         type_end = line.find(")")
         kind = line[len(name) + 1:type_end] if line[len(name)] == "(" else ""
@@ -186,6 +197,16 @@ def parse_xprop(output, name):
 
 # --- X server with window manager ----------------------------------------------------------
 
+# Openbox's own placement puts a new window in the middle of the free space, which would hide
+# whether a program centres itself. Here windows that give no position go to the top-left.
+OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <placement><policy>Smart</policy><center>no</center></placement>
+  <desktops><number>1</number></desktops>
+</openbox_config>
+"""
+
+
 class XServer:
     """A private Xvfb display managed by openbox, with helpers to query and drive it."""
 
@@ -199,6 +220,8 @@ class XServer:
         self._wm = None
         self._owned = []  # helper processes (clipboard owners, extra clients) to stop with us
         self._xlib = None
+        self._held_keys = []
+        self._held_buttons = []
 
     # life cycle
 
@@ -206,12 +229,13 @@ class XServer:
         self.tmpdir = tempfile.mkdtemp(prefix="stiqlet-e2e-")
         read_end, write_end = os.pipe()
         try:
-            self._xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
-                 "-screen", "0", f"{self.size[0]}x{self.size[1]}x{self.depth}",
-                 "-dpi", "96", "-s", "0"],
-                pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-                stdout=subprocess.DEVNULL, stderr=self._log("xvfb"), start_new_session=True)
+            with self._log("xvfb") as log:
+                self._xvfb = subprocess.Popen(
+                    ["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
+                     "-screen", "0", f"{self.size[0]}x{self.size[1]}x{self.depth}",
+                     "-dpi", "96", "-s", "0"],
+                    pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                    stdout=subprocess.DEVNULL, stderr=log, start_new_session=True)
             os.close(write_end)
             write_end = None
             number = b""
@@ -252,9 +276,13 @@ class XServer:
         })
         self.env = env
 
-        self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=env,
-                                    stdin=subprocess.DEVNULL, stdout=self._log("openbox"),
-                                    stderr=subprocess.STDOUT, start_new_session=True)
+        rc = Path(self.tmpdir, "openbox-rc.xml")
+        rc.write_text(OPENBOX_RC)
+        with self._log("openbox") as log:
+            self._wm = subprocess.Popen(["openbox", "--sm-disable", "--config-file", str(rc)],
+                                        env=env,
+                                        stdin=subprocess.DEVNULL, stdout=log,
+                                        stderr=subprocess.STDOUT, start_new_session=True)
         wait_until(self._wm_ready, timeout, message="openbox managing the display")
         return self
 
@@ -305,6 +333,11 @@ class XServer:
                                 start_new_session=True)
         self._owned.append(proc)
         return proc
+
+    def stop_spawned(self, proc):
+        _stop_process(proc)
+        if proc in self._owned:
+            self._owned.remove(proc)
 
     # root window
 
@@ -386,13 +419,20 @@ class XServer:
     # input (no --clearmodifiers: keys held by a test stay held)
 
     def mouse_move(self, x, y):
-        self.run("xdotool", "mousemove", "--sync", str(int(x)), str(int(y)))
+        # Not `mousemove --sync`: it waits forever when the pointer is already there.
+        target = (int(x), int(y))
+        self.run("xdotool", "mousemove", str(target[0]), str(target[1]))
+        wait_until(lambda: self.pointer() == target, timeout=3,
+                   message=f"pointer reaching {target}")
 
     def mouse_down(self, button=1):
         self.run("xdotool", "mousedown", str(button))
+        self._held_buttons.append(str(button))
 
     def mouse_up(self, button=1):
         self.run("xdotool", "mouseup", str(button))
+        if str(button) in self._held_buttons:
+            self._held_buttons.remove(str(button))
 
     def click(self, button=1, repeat=1, delay_ms=50):
         self.run("xdotool", "click", "--repeat", str(repeat), "--delay", str(delay_ms),
@@ -404,9 +444,22 @@ class XServer:
 
     def key_down(self, *keys):
         self.run("xdotool", "keydown", *keys)
+        self._held_keys.extend(keys)
 
     def key_up(self, *keys):
         self.run("xdotool", "keyup", *keys)
+        for key in keys:
+            if key in self._held_keys:
+                self._held_keys.remove(key)
+
+    def release_held(self):
+        """Releases every key and button a test pressed and did not release."""
+        for key in reversed(self._held_keys):
+            self.run("xdotool", "keyup", key, check=False)
+        for button in reversed(self._held_buttons):
+            self.run("xdotool", "mouseup", button, check=False)
+        self._held_keys.clear()
+        self._held_buttons.clear()
 
     def pointer(self):
         """The pointer's root position (x, y)."""
@@ -422,8 +475,10 @@ class XServer:
         `data` is bytes or a path. The owner runs until stop_clipboard() or the server stops.
         """
         if isinstance(data, (bytes, bytearray)):
-            path = Path(tempfile.mkstemp(dir=self.tmpdir, prefix="clip-")[1])
-            path.write_bytes(data)
+            fd, name = tempfile.mkstemp(dir=self.tmpdir, prefix="clip-")
+            with os.fdopen(fd, "wb") as file:
+                file.write(data)
+            path = Path(name)
         else:
             path = Path(data)
         self.stop_clipboard()
@@ -436,8 +491,7 @@ class XServer:
     def stop_clipboard(self):
         proc = getattr(self, "_clipboard", None)
         if proc is not None:
-            _stop_process(proc)
-            self._owned.remove(proc)
+            self.stop_spawned(proc)
             self._clipboard = None
 
     def clipboard_targets(self):
@@ -462,6 +516,12 @@ class XServer:
             x.XFlush.argtypes = [ctypes.c_void_p]
             x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
             x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+            # Xlib's default error handler ends the process, e.g. on a BadWindow when the
+            # window went away: ignore errors instead, the test checks the outcome.
+            handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+            self._x_error_handler = handler_type(lambda display, event: 0)
+            x.XSetErrorHandler.argtypes = [handler_type]
+            x.XSetErrorHandler(self._x_error_handler)
             self._xlib = x
         return self._xlib
 
@@ -541,6 +601,10 @@ class Window:
 
     def is_viewable(self):
         return self.map_state() == "IsViewable"
+
+    def override_redirect(self):
+        """True for windows the window manager never sees: popup menus, tooltips."""
+        return re.search(r"Override Redirect State:\s*yes", self._info()) is not None
 
     def parent(self):
         match = re.search(r"Parent window id:\s*(0x[0-9a-f]+)", self._info("-tree"))
@@ -650,8 +714,9 @@ class Program:
         run_env = dict(x.env)
         run_env["QT_QPA_PLATFORM"] = "xcb"
         run_env.update(env or {})
-        self.log_path = Path(tempfile.mkstemp(dir=x.tmpdir, prefix="program-", suffix=".log")[1])
-        with open(self.log_path, "wb") as log:
+        fd, name = tempfile.mkstemp(dir=x.tmpdir, prefix="program-", suffix=".log")
+        self.log_path = Path(name)
+        with os.fdopen(fd, "wb") as log:
             self.proc = subprocess.Popen([self.binary, *args], env=run_env,
                                          stdin=subprocess.DEVNULL, stdout=log,
                                          stderr=subprocess.STDOUT, start_new_session=True)
@@ -770,6 +835,7 @@ class X11TestCase(unittest.TestCase):
 
     def setUp(self):
         super().setUp()
+        self.addCleanup(self.x.release_held)
         self.x.set_root_colour(self.root_colour)
         self.x.mouse_move(0, 0)
 
@@ -777,6 +843,12 @@ class X11TestCase(unittest.TestCase):
         program = Program(self.x, args=args, env=env)
         self.addCleanup(self._stop_program, program)
         return program
+
+    def spawn(self, *args):
+        """Starts another X client for this test only (e.g. a window to cover the note)."""
+        proc = self.x.spawn(*args)
+        self.addCleanup(self.x.stop_spawned, proc)
+        return proc
 
     def _stop_program(self, program):
         program.stop()

@@ -1,0 +1,112 @@
+#include "platform/ImageDecode.h"
+
+#include "platform/DibDecoder.h"
+#include "platform/ImageLimits.h"
+#include "platform/JxrDecoder.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+
+namespace platform {
+namespace {
+
+// Files larger than this cannot hold a picture within the limits in any format we read.
+constexpr qint64 kMaxFileBytes = qint64(2) * 1024 * 1024 * 1024;
+
+bool withinLimits(const QSize &size)
+{
+    return size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
+           size.height() <= kMaxImageSide &&
+           qint64(size.width()) * size.height() <= kMaxImagePixels;
+}
+
+void setReason(QString *whyNot, const QString &reason)
+{
+    if (whyNot)
+        *whyNot = reason;
+}
+
+QImage toPicture(QImage image)
+{
+    if (image.format() != QImage::Format_ARGB32)
+        image = image.convertToFormat(QImage::Format_ARGB32);
+    return image;
+}
+
+} // namespace
+
+void allowLargeImages()
+{
+    // Four bytes a pixel for the largest picture, plus room for a reader's working copy.
+    const qint64 megabytes = kMaxImagePixels * 4 / (1024 * 1024);
+    QImageReader::setAllocationLimit(int(megabytes + 64));
+}
+
+QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QString *whyNot)
+{
+    if (data.isEmpty()) {
+        setReason(whyNot, QStringLiteral("no data"));
+        return {};
+    }
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, formatHint);
+    reader.setDecideFormatFromContent(true);
+    const QSize size = reader.size();
+    // Readers that cannot tell the size in advance are still bounded by the allocation limit.
+    if (size.isValid() && !withinLimits(size)) {
+        setReason(whyNot, QStringLiteral("picture of %1 x %2 pixels is too large")
+                              .arg(size.width())
+                              .arg(size.height()));
+        return {};
+    }
+    QImage image = reader.read();
+    if (image.isNull() || !withinLimits(image.size())) {
+        setReason(whyNot, reader.errorString());
+        return {};
+    }
+    return toPicture(std::move(image));
+}
+
+bool hasImageFileExtension(const QString &fileName)
+{
+    static const QStringList extensions{
+        QStringLiteral(".bmp"), QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
+        QStringLiteral(".png"), QStringLiteral(".gif"), QStringLiteral(".tif"),
+        QStringLiteral(".tiff"), QStringLiteral(".ico"), QStringLiteral(".hdp")};
+    for (const QString &ext : extensions)
+        if (fileName.endsWith(ext, Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+QImage decodeImageFile(const QString &path, QString *whyNot)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setReason(whyNot, file.errorString());
+        return {};
+    }
+    if (file.size() > kMaxFileBytes) {
+        setReason(whyNot, QStringLiteral("file is too large"));
+        return {};
+    }
+    const QByteArray data = file.readAll();
+    file.close();
+    if (data.isEmpty()) {
+        setReason(whyNot, QStringLiteral("file is empty"));
+        return {};
+    }
+    // Bitmaps go through our own decoder, which keeps the alpha of 32-bit pixels; JPEG XR
+    // through its own library. Everything else, whatever its name says, by its content.
+    if (data.startsWith("BM"))
+        return decodeBmpFile(data.constData(), data.size(), whyNot);
+    if (path.endsWith(QStringLiteral(".hdp"), Qt::CaseInsensitive) || data.startsWith("II\xBC"))
+        return decodeJxr(data, whyNot);
+    return decodeImageData(data, QFileInfo(path).suffix().toLatin1().toLower(), whyNot);
+}
+
+} // namespace platform

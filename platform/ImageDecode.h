@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+
+namespace platform {
+
+// Lets Qt's image readers allocate any picture within the program's size limits; Qt's own
+// default (128 MiB) would refuse an ordinary 8K screenshot. Call once at start-up.
+void allowLargeImages();
+
+// Decodes encoded image bytes (PNG, JPEG, GIF, TIFF, ICO, BMP, ...) with Qt's readers, refusing
+// pictures beyond the size limits before they are allocated. formatHint, such as "png", may be
+// empty. Null image, with a reason in *whyNot, when it cannot.
+QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint = {},
+                       QString *whyNot = nullptr);
+
+// The file name endings the note takes from a drop, compared without regard to case.
+bool hasImageFileExtension(const QString &fileName);
+
+// Reads and decodes an image file, choosing the decoder by its content and its extension.
+QImage decodeImageFile(const QString &path, QString *whyNot = nullptr);
+
+} // namespace platform

@@ -1,0 +1,17 @@
+#include "platform/JxrDecoder.h"
+
+namespace platform {
+
+QImage decodeJxr(const QByteArray &, QString *whyNot)
+{
+    if (whyNot)
+        *whyNot = QStringLiteral("JPEG XR is not supported in this build");
+    return {};
+}
+
+bool jxrSupported()
+{
+    return false;
+}
+
+} // namespace platform

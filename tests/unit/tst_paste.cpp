@@ -1,0 +1,307 @@
+#include "FakeServices.h"
+#include "platform/Services.h"
+#include "sticky/MonochromeEffect.h"
+#include "sticky/Unit1.h"
+#include "ui_Unit1.h"
+
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <stdexcept>
+
+using platform::ClipboardValue;
+using Kind = platform::ClipboardValue::Kind;
+
+Q_DECLARE_METATYPE(platform::ClipboardValue)
+
+namespace {
+
+const QString kPasteError = QStringLiteral(
+    "Stiqlet イメージ貼り付けエラー\r\nクリップボードのデータがイメージ型ではないかもしれません");
+
+QImage filled(int w, int h, QRgb color)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(color);
+    return image;
+}
+
+ClipboardValue text(const QString &t)
+{
+    ClipboardValue v;
+    v.kind = Kind::Text;
+    v.text = t;
+    return v;
+}
+
+ClipboardValue image(const QImage &i)
+{
+    ClipboardValue v;
+    v.kind = Kind::Image;
+    v.image = i;
+    return v;
+}
+
+// A note on screen holding a 20 x 10 blue picture, with fakes for the desktop.
+struct Note {
+    FakeServices fakes;
+    TForm1 form;
+    Note()
+    {
+        form.show();
+        area()->setPicture(filled(20, 10, qRgba(0, 0, 255, 255)));
+    }
+    ImageControl *area() { return form.form()->ImageControl1; }
+};
+
+void sendDrop(QWidget *target, QMimeData *mime, bool *accepted, bool drop)
+{
+    const QPointF at(30, 30);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::LinkAction, mime, Qt::LeftButton,
+                          Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    *accepted = enter.isAccepted();
+    if (drop && *accepted) {
+        QDropEvent dropEvent(at, Qt::CopyAction | Qt::LinkAction, mime, Qt::LeftButton,
+                             Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &dropEvent);
+    }
+}
+
+} // namespace
+
+class TestPaste : public QObject {
+    Q_OBJECT
+private slots:
+    void paste_data();
+    void paste();
+    void pasteWithoutClipboardDoesNothing();
+    void failingReadShowsTheMessage();
+    void messageBoxWithoutDialogService();
+    void doubleClickPastes();
+    void pasteWhileGreyKeepsColours();
+    void clear_data();
+    void clear();
+    void dropAcceptance_data();
+    void dropAcceptance();
+    void dropReplacesPicture();
+    void dropOfBrokenFileKeepsPicture();
+
+private:
+    QTemporaryDir m_dir;
+    QString file(const QString &name, const QByteArray &content);
+};
+
+QString TestPaste::file(const QString &name, const QByteArray &content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(content);
+    return path;
+}
+
+void TestPaste::paste_data()
+{
+    QTest::addColumn<ClipboardValue>("clipboard");
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<bool>("message");
+
+    QTest::newRow("image replaces picture") << image(filled(300, 100, 0xFF00FF00))
+                                            << QSize(300, 100) << false;
+    QTest::newRow("empty clipboard empties picture") << ClipboardValue{} << QSize(0, 0) << false;
+    QTest::newRow("undecodable bitmap empties picture") << image(QImage()) << QSize(0, 0) << false;
+    QTest::newRow("text keeps picture") << text(QStringLiteral("hello")) << QSize(20, 10) << true;
+    QTest::newRow("empty text keeps picture") << text(QString()) << QSize(20, 10) << true;
+}
+
+void TestPaste::paste()
+{
+    QFETCH(ClipboardValue, clipboard);
+    QFETCH(QSize, pictureSize);
+    QFETCH(bool, message);
+
+    Note note;
+    note.fakes.clipboard->value = clipboard;
+    note.form.acPasteExecute();
+    QCOMPARE(note.area()->picture().size(), pictureSize);
+    if (message) {
+        QCOMPARE(note.fakes.dialogs->shown.size(), 1);
+        QCOMPARE(note.fakes.dialogs->shown[0].text, kPasteError);
+        QVERIFY(note.fakes.dialogs->shown[0].type == platform::MsgDlgType::Information);
+        QCOMPARE(QColor(note.area()->picture().pixel(3, 3)), QColor(Qt::blue));
+    } else {
+        QVERIFY(note.fakes.dialogs->shown.isEmpty());
+    }
+    if (clipboard.kind == Kind::Image && !clipboard.image.isNull())
+        QCOMPARE(note.area()->picture(), clipboard.image);
+    // The window never changes size with the picture.
+    QCOMPARE(note.form.size(), QSize(200, 200));
+}
+
+void TestPaste::pasteWithoutClipboardDoesNothing()
+{
+    Note note;
+    platform::services::setClipboard(nullptr);
+    note.form.acPasteExecute();
+    QCOMPARE(note.area()->picture().size(), QSize(20, 10));
+    QVERIFY(note.fakes.dialogs->shown.isEmpty());
+}
+
+void TestPaste::failingReadShowsTheMessage()
+{
+    Note note;
+    note.fakes.clipboard->onRead = [] { throw std::runtime_error("owner vanished"); };
+    note.form.acPasteExecute();
+    QCOMPARE(note.fakes.dialogs->shown.size(), 1);
+    QCOMPARE(note.fakes.dialogs->shown[0].text, kPasteError);
+    QCOMPARE(note.area()->picture().size(), QSize(20, 10));
+}
+
+void TestPaste::messageBoxWithoutDialogService()
+{
+    Note note;
+    QVERIFY(note.form.myMesejBoxOk(&note.form, QStringLiteral("x")));
+    platform::services::setDialogs(nullptr);
+    QVERIFY(!note.form.myMesejBoxOk(&note.form, QStringLiteral("x")));
+    note.fakes.clipboard->value = text(QStringLiteral("t"));
+    note.form.acPasteExecute(); // shows nothing, fails nothing
+    QCOMPARE(note.area()->picture().size(), QSize(20, 10));
+}
+
+void TestPaste::doubleClickPastes()
+{
+    Note note;
+    note.fakes.clipboard->value = image(filled(1000, 500, 0xFFFF0000));
+    QTest::mouseDClick(note.area(), Qt::LeftButton, {}, QPoint(100, 100));
+    QCOMPARE(note.area()->picture().size(), QSize(1000, 500));
+    QCOMPARE(note.form.size(), QSize(200, 200));
+    // A middle or right double-click does not paste.
+    note.fakes.clipboard->value = ClipboardValue{};
+    QTest::mouseDClick(note.area(), Qt::MiddleButton, {}, QPoint(100, 100));
+    QCOMPARE(note.area()->picture().size(), QSize(1000, 500));
+}
+
+// The stored picture keeps its colours while the note is shown grey.
+void TestPaste::pasteWhileGreyKeepsColours()
+{
+    Note note;
+    note.form.MonochromeEffect1()->setEnabled(true);
+    note.fakes.clipboard->value = image(filled(10, 10, 0xFFFF0000));
+    note.form.acPasteExecute();
+    QCOMPARE(QColor(note.area()->picture().pixel(5, 5)), QColor(Qt::red));
+}
+
+void TestPaste::clear_data()
+{
+    QTest::addColumn<QImage>("before");
+    QTest::newRow("opaque picture") << filled(300, 100, 0xFF123456);
+    QTest::newRow("transparent picture") << filled(7, 3, 0x00000000);
+    QTest::newRow("empty picture") << QImage();
+}
+
+void TestPaste::clear()
+{
+    QFETCH(QImage, before);
+    Note note;
+    note.area()->setPicture(before);
+    note.form.pmclearClick();
+    const QImage after = note.area()->picture();
+    QCOMPARE(after.size(), before.size());
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x)
+            QCOMPARE(after.pixel(x, y), 0xFFFFFFFFu);
+}
+
+void TestPaste::dropAcceptance_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("plainText");
+    QTest::addColumn<bool>("accepted");
+
+    QVERIFY(m_dir.isValid());
+    const QByteArray junk("not really an image");
+    const QString png = file(QStringLiteral("a.png"), junk);
+    const QString upper = file(QStringLiteral("B.PNG"), junk);
+    const QString jpeg = file(QStringLiteral("c.JpEg"), junk);
+    const QString hdp = file(QStringLiteral("d.hdp"), junk);
+    const QString tiff = file(QStringLiteral("e.tiff"), junk);
+    const QString webp = file(QStringLiteral("f.webp"), junk);
+    const QString txt = file(QStringLiteral("g.txt"), junk);
+    const QString noExt = file(QStringLiteral("png"), junk);
+    m_dir.path(); // folders below
+    QDir(m_dir.path()).mkdir(QStringLiteral("folder.png"));
+    const QString folder = m_dir.filePath(QStringLiteral("folder.png"));
+    const QString missing = m_dir.filePath(QStringLiteral("gone.png"));
+
+    QTest::newRow("png") << QStringList{png} << QString() << true;
+    QTest::newRow("PNG in capitals") << QStringList{upper} << QString() << true;
+    QTest::newRow("mixed-case jpeg") << QStringList{jpeg} << QString() << true;
+    QTest::newRow("jpeg xr") << QStringList{hdp} << QString() << true;
+    QTest::newRow("tiff") << QStringList{tiff} << QString() << true;
+    QTest::newRow("first good, second bad") << QStringList{png, txt} << QString() << true;
+    QTest::newRow("webp") << QStringList{webp} << QString() << false;
+    QTest::newRow("text file first, png second") << QStringList{txt, png} << QString() << false;
+    QTest::newRow("name without dot") << QStringList{noExt} << QString() << false;
+    QTest::newRow("folder named like an image") << QStringList{folder} << QString() << false;
+    QTest::newRow("file that does not exist") << QStringList{missing} << QString() << false;
+    QTest::newRow("plain text") << QStringList{} << QStringLiteral("/tmp/a.png") << false;
+    QTest::newRow("nothing") << QStringList{} << QString() << false;
+}
+
+void TestPaste::dropAcceptance()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, plainText);
+    QFETCH(bool, accepted);
+
+    Note note;
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString &f : files)
+        urls << QUrl::fromLocalFile(f);
+    if (!urls.isEmpty())
+        mime.setUrls(urls);
+    if (!plainText.isEmpty())
+        mime.setText(plainText);
+    bool wasAccepted = false;
+    sendDrop(note.area(), &mime, &wasAccepted, false);
+    QCOMPARE(wasAccepted, accepted);
+}
+
+void TestPaste::dropReplacesPicture()
+{
+    Note note;
+    const QString path = m_dir.filePath(QStringLiteral("drop.PNG"));
+    QVERIFY(filled(30, 60, 0xFF00FF00).save(path, "PNG"));
+    const QString other = m_dir.filePath(QStringLiteral("other.png"));
+    QVERIFY(filled(5, 5, 0xFFFF0000).save(other, "PNG"));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path), QUrl::fromLocalFile(other)});
+    bool accepted = false;
+    sendDrop(note.area(), &mime, &accepted, true);
+    QVERIFY(accepted);
+    QCOMPARE(note.area()->picture().size(), QSize(30, 60));
+    QCOMPARE(QColor(note.area()->picture().pixel(1, 1)), QColor(Qt::green));
+    QVERIFY(note.fakes.dialogs->shown.isEmpty());
+}
+
+void TestPaste::dropOfBrokenFileKeepsPicture()
+{
+    Note note;
+    const QString path = file(QStringLiteral("broken.png"), QByteArray("\x89PNG\r\n\x1a\nxx", 10));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    bool accepted = false;
+    sendDrop(note.area(), &mime, &accepted, true);
+    QVERIFY(accepted);
+    QCOMPARE(note.area()->picture().size(), QSize(20, 10));
+    QCOMPARE(note.fakes.dialogs->shown.size(), 1);
+    QVERIFY(note.fakes.dialogs->shown[0].text.contains(QDir::toNativeSeparators(path)));
+}
+
+QTEST_MAIN(TestPaste)
+#include "tst_paste.moc"
