@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QWindow>
 #include <QStyleOptionFrame>
 
 #include <algorithm>
@@ -152,11 +153,48 @@ const QImage &ImageControl::scaledPicture(const QSize &devicePixels)
     return m_scaled;
 }
 
+bool ImageControl::event(QEvent *event)
+{
+    if (event->type() == QEvent::Show) {
+        QWindow *window = this->window()->windowHandle();
+        if (window && window != m_window) {
+            if (m_window)
+                m_window->removeEventFilter(this);
+            m_window = window;
+            window->installEventFilter(this);
+        }
+    }
+    return QWidget::event(event);
+}
+
 bool ImageControl::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         fillParent();
+    if (watched == m_window) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+            m_windowGlobal = static_cast<QMouseEvent *>(event)->globalPosition();
+            break;
+        default:
+            break;
+        }
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+// Widgets get mouse positions rounded to whole units (QApplication copies the event with
+// integer positions); the window still had the exact ones, which matter at fractional display
+// scales.
+QPointF ImageControl::exactGlobal(const QMouseEvent *event) const
+{
+    const QPointF rounded = event->globalPosition();
+    if (qAbs(m_windowGlobal.x() - rounded.x()) <= 0.5 && qAbs(m_windowGlobal.y() - rounded.y()) <= 0.5)
+        return m_windowGlobal;
+    return rounded;
 }
 
 void ImageControl::paintEvent(QPaintEvent *)
@@ -234,13 +272,15 @@ void ImageControl::dropEvent(QDropEvent *event)
 void ImageControl::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::RightButton) {
+        // The menu takes the pointer; the release that would end a window drag goes to it.
+        m_drag.end();
         if (m_popupMenu)
-            m_popupMenu->exec(event->globalPosition().toPoint());
+            m_popupMenu->exec(exactGlobal(event).toPoint());
         return;
     }
     const QPointF local = event->position();
     emit mouseDown(event->button(), shiftState(event), float(local.x()), float(local.y()),
-                   event->globalPosition());
+                   exactGlobal(event));
 }
 
 void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
@@ -252,17 +292,17 @@ void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
     // The second press of a double-click is first an ordinary press, marked as double.
     const QPointF local = event->position();
     emit mouseDown(event->button(), shiftState(event) | ssDouble, float(local.x()),
-                   float(local.y()), event->globalPosition());
+                   float(local.y()), exactGlobal(event));
     if (event->button() == Qt::LeftButton)
         emit dblClick();
 }
 
 void ImageControl::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_drag.follow(event->globalPosition()))
+    if (m_drag.follow(exactGlobal(event)))
         return;
     const QPointF local = event->position();
-    emit mouseMove(shiftState(event), float(local.x()), float(local.y()), event->globalPosition());
+    emit mouseMove(shiftState(event), float(local.x()), float(local.y()), exactGlobal(event));
 }
 
 void ImageControl::mouseReleaseEvent(QMouseEvent *event)
@@ -270,7 +310,7 @@ void ImageControl::mouseReleaseEvent(QMouseEvent *event)
     m_drag.end();
     const QPointF local = event->position();
     emit mouseUp(event->button(), shiftState(event), float(local.x()), float(local.y()),
-                 event->globalPosition());
+                 exactGlobal(event));
 }
 
 void ImageControl::enterEvent(QEnterEvent *)

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QMimeData;
+class QWindow;
 
 #include <QMenu>
 
@@ -64,6 +65,7 @@ public:
     // reported, and the release is reported as usual.
     void startWindowDrag(QWidget *window, QPointF pressGlobal) { m_drag.start(window, pressGlobal); }
     bool windowDragActive() const { return m_drag.active(); }
+    void endWindowDrag() { m_drag.end(); }
 
     // Where the picture is drawn, in the area's coordinates.
     QRectF pictureRect() const;
@@ -77,6 +79,7 @@ signals:
     void dblClick();
 
 protected:
+    bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -93,6 +96,7 @@ private:
     void fillParent();
     void pictureChanged();
     void acceptDrag(QDropEvent *event);
+    QPointF exactGlobal(const QMouseEvent *event) const;
     const QImage &scaledPicture(const QSize &devicePixels);
 
     QImage m_picture;       // the picture as pasted: 32-bit with alpha
@@ -101,4 +105,6 @@ private:
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;
+    QPointer<QWindow> m_window; // watched for the unrounded pointer position
+    QPointF m_windowGlobal;
 };

@@ -3,11 +3,25 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <cstring>
+
 namespace {
 // BT.709 luma weights in 16-bit fixed point; they sum to exactly 65536.
 constexpr quint32 kWeightR = 13933;
 constexpr quint32 kWeightG = 46871;
 constexpr quint32 kWeightB = 65536 - kWeightR - kWeightG;
+// Comparing is several times cheaper than converting again.
+bool samePixels(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size() || a.format() != b.format() || a.isNull())
+        return false;
+    const auto rowBytes = size_t(a.width()) * size_t(a.depth() / 8);
+    for (int y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.constScanLine(y), b.constScanLine(y), rowBytes) != 0)
+            return false;
+    return true;
+}
+
 } // namespace
 
 QRgb greyPixel(QRgb pixel)
@@ -38,20 +52,16 @@ MonochromeEffect::MonochromeEffect(QObject *parent)
 {
 }
 
-void MonochromeEffect::sourceChanged(ChangeFlags)
-{
-    m_grey = QImage();
-}
-
 void MonochromeEffect::draw(QPainter *painter)
 {
     QPoint offset;
     const QPixmap source = sourcePixmap(Qt::DeviceCoordinates, &offset, NoPad);
     if (source.isNull())
         return;
-    if (m_grey.isNull() || m_greyOf != source.cacheKey()) {
-        m_grey = greyImage(source.toImage());
-        m_greyOf = source.cacheKey();
+    QImage drawing = source.toImage();
+    if (!samePixels(drawing, m_source)) {
+        m_grey = greyImage(drawing);
+        m_source = std::move(drawing);
     }
     const QTransform restore = painter->worldTransform();
     painter->setWorldTransform(QTransform());

@@ -9,8 +9,8 @@ QRgb greyPixel(QRgb pixel);
 // A greyscale copy of image (every pixel through greyPixel).
 QImage greyImage(const QImage &image);
 
-// Draws the widget it is set on, with all its children, in grey. The grey copy is kept until
-// the widget's drawing changes, so switching the effect on and off again costs one blit.
+// Draws the widget it is set on, with all its children, in grey. The grey copy is kept while
+// the widget draws the same pixels, so blinking an unchanged note converts it only once.
 class MonochromeEffect : public QGraphicsEffect {
     Q_OBJECT
 public:
@@ -18,9 +18,8 @@ public:
 
 protected:
     void draw(QPainter *painter) override;
-    void sourceChanged(ChangeFlags flags) override;
 
 private:
+    QImage m_source; // the widget's drawing that m_grey was made from
     QImage m_grey;
-    qint64 m_greyOf = 0; // cacheKey of the pixmap m_grey was made from
 };

@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHash>
@@ -40,6 +41,8 @@ constexpr int kKeyPollIntervalMs = 100;
 constexpr qint32 kMinSize = 50;
 constexpr qint32 kMarginOff = -5;
 constexpr qint32 kMarginOn = 0;
+// How long after a resize drag the window's size is checked against the last one asked for.
+constexpr int kSettleDelayMs = 300;
 
 const QString kPasteError = QStringLiteral(
     "Stiqlet イメージ貼り付けエラー\r\nクリップボードのデータがイメージ型ではないかもしれません");
@@ -101,6 +104,11 @@ TForm1::TForm1(QWidget *parent)
     tmKiiOnOff.setInterval(kKeyPollIntervalMs);
     connect(&tmKiiOnOff, &QTimer::timeout, this, &TForm1::tmKiiOnOffTimer);
     tmKiiOnOff.start();
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(kSettleDelayMs);
+    connect(&m_settle, &QTimer::timeout, this, &TForm1::settleSize);
+    // A menu or a modal box takes the pointer: the release that would end a drag never comes.
+    connect(ui->PopupMenu1, &QMenu::aboutToShow, this, &TForm1::pointerTakenAway);
 
     FormCreate();
 }
@@ -171,6 +179,34 @@ void TForm1::centreOnScreen()
         return;
     const QRect area = screen->availableGeometry();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+}
+
+bool TForm1::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowBlocked)
+        pointerTakenAway();
+    return QWidget::event(event);
+}
+
+void TForm1::pointerTakenAway()
+{
+    endResize();
+    ui->ImageControl1->endWindowDrag();
+}
+
+void TForm1::endResize()
+{
+    if (resizing)
+        m_settle.start();
+    resizing = false;
+}
+
+// Window managers may answer resize requests late or out of order; once a drag is over, the
+// window must have the size its last move asked for.
+void TForm1::settleSize()
+{
+    if (!resizing && m_requestedSize.isValid() && size() != m_requestedSize)
+        resize(m_requestedSize);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -292,6 +328,7 @@ void TForm1::ImageControl1MouseDown(Qt::MouseButton, TShiftState Shift, float, f
         resizeStartPos = {float(global.x()), float(global.y())};
         resizeStartWidth = Form1->width();
         resizeStartHeight = Form1->height();
+        m_requestedSize = Form1->size();
     }
 }
 
@@ -300,21 +337,23 @@ void TForm1::ImageControl1MouseMove(TShiftState, float, float, QPointF global)
     if (!resizing)
         return;
     // While a button is held Qt keeps reporting moves outside the window and holds back the
-    // leave event; the pointer outside the window ends the resize as leaving it does.
-    if (!Form1->frameGeometry().contains(global.toPoint())) {
+    // leave event; the pointer outside the window ends the resize as leaving it does. The
+    // window is where the last move asked it to be, whether or not the desktop has caught up.
+    if (!QRectF(Form1->pos(), QSizeF(m_requestedSize)).contains(global)) {
         ImageControl1MouseLeave();
         return;
     }
     const float dx = resizeStartPos.x - float(global.x());
     const float dy = resizeStartPos.y - float(global.y());
-    qint32 width = roundHalfEven(float(resizeStartWidth) - dx);
-    qint32 height = roundHalfEven(float(resizeStartHeight) - dy);
-    Form1->resize(qMax(width, kMinSize), qMax(height, kMinSize));
+    const qint32 width = roundHalfEven(float(resizeStartWidth) - dx);
+    const qint32 height = roundHalfEven(float(resizeStartHeight) - dy);
+    m_requestedSize = QSize(qMax(width, kMinSize), qMax(height, kMinSize));
+    Form1->resize(m_requestedSize);
 }
 
 void TForm1::ImageControl1MouseUp(Qt::MouseButton, TShiftState, float, float, QPointF)
 {
-    resizing = false;
+    endResize();
 }
 
 void TForm1::ImageControl1MouseEnter()
@@ -324,7 +363,7 @@ void TForm1::ImageControl1MouseEnter()
 
 void TForm1::ImageControl1MouseLeave()
 {
-    resizing = false;
+    endResize();
     ui->Panel2->hide();
 }
 

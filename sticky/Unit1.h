@@ -89,13 +89,20 @@ public slots:
     void applyStyleBook(const QString &osName, const QString &platformStyleTitle);
 
 protected:
+    bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void centreOnScreen();
+    void endResize();
+    void pointerTakenAway();
+    void settleSize();
 
     std::unique_ptr<Ui::TForm1> ui;
     MonochromeEffect *m_monochrome = nullptr;
     bool m_placed = false;
+    // The size the last resize move asked for, and a late check that the window got it.
+    QSize m_requestedSize;
+    QTimer m_settle;
 };

@@ -7,8 +7,8 @@
 #include <QTest>
 #include <QtEndian>
 
+#include <algorithm>
 #include <climits>
-#include <functional>
 #include <memory>
 
 namespace {
@@ -189,8 +189,10 @@ QList<FormatCase> formatCases()
     const QList<quint32> rgb565{0xF800, 0x07E0, 0x001F};
     const QList<QList<QRgb>> primaries{{0xFFFF0000, 0xFF00FF00, 0xFF0000FF},
                                        {0xFF123456, 0xFFABCDEF, 0xFF000000}};
-    const Rows mixedAlpha{{0x80FF0000, 0x0000FF00, 0xFF0000FF}, {0x7F123456, 0x01ABCDEF, 0xFFFFFFFF}};
-    const Rows zeroAlpha{{0x00FF0000, 0x0000FF00, 0x000000FF}, {0x00123456, 0x00ABCDEF, 0x00000000}};
+    const Rows mixedAlpha{{0x80FF0000, 0x0000FF00, 0xFF0000FF},
+                          {0x7F123456, 0x01ABCDEF, 0xFFFFFFFF}};
+    const Rows zeroAlpha{{0x00FF0000, 0x0000FF00, 0x000000FF},
+                         {0x00123456, 0x00ABCDEF, 0x00000000}};
     const QList<quint32> ramp = greyRamp();
     const auto rampColour = [&](int i) { return QRgb(0xFF000000 | (ramp[i] & 0xFFFFFF)); };
 
@@ -222,6 +224,12 @@ QList<FormatCase> formatCases()
          {0xF800, 0x07E0, 0x001F, 0xFF000000}, {}, 0,
          {{0xF800, 0x07E0, 0x001F}, {0x8410, 0xFFFF, 0x0000}},
          {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF848284, 0xFFFFFFFF, 0xFF000000}}},
+        {"fields16 555 alpha mask past the pixel's end", 16, BiBitfields,
+         {0x7C00, 0x03E0, 0x001F, 0x00018000}, {}, 0,
+         {{0xFC00, 0x03E0, 0x001F}, {0x4210, 0xFFFF, 0x8000}},
+         {{0xFFFF0000, 0xFF00FF00, 0xFF0000FF}, {0xFF848484, 0xFFFFFFFF, 0xFF000000}}},
+        {"fields32 alpha mask over a colour", 32, BiBitfields,
+         {0x00FF0000, 0x0000FF00, 0x000000FF, 0x00FF0000}, {}, 0, zeroAlpha, primaries},
         {"pal1", 1, BiRgb, {}, {0x00112233, 0x80AABBCC}, 0,
          {{1, 0, 0, 0, 0, 0, 0, 1, 1, 0}, {0, 1, 1, 1, 1, 1, 1, 0, 0, 1}},
          {{0xFFAABBCC, 0xFF112233, 0xFF112233, 0xFF112233, 0xFF112233, 0xFF112233, 0xFF112233,
@@ -260,7 +268,8 @@ QList<Sample> goodDibs()
                 p.palette = c.palette;
                 p.colorsUsed = c.colorsUsed;
                 // Four masks after a plain header need the alpha bit-field compression.
-                if (c.compression == BiBitfields && header.first == kInfoHeader && c.masks.size() == 4)
+                if (c.compression == BiBitfields && header.first == kInfoHeader &&
+                    c.masks.size() == 4)
                     p.compression = BiAlphaBitfields;
                 Sample s{QStringLiteral("%1/%2/%3")
                              .arg(QLatin1String(c.name), QLatin1String(header.second),
@@ -308,7 +317,7 @@ QList<Sample> goodDibs()
     p.palette.append(QList<quint32>(44, 0x00FFFFFF));
     p.colorsUsed = quint32(p.palette.size());
     special("pal8 with more than 256 table entries", p,
-            {{0xFF007F00, 0xFFFF007F, 0xFF07F803}});
+            {{0xFF00FF00, 0xFFFF007F, 0xFF07F803}});
     return samples;
 }
 
@@ -333,8 +342,8 @@ QList<QPair<Sample, QString>> badDibs()
     add("height zero", withField(good, kHeight, 0), "height");
     add("width over the side limit", withField(good, kWidth, platform::kMaxImageSide + 1),
         "too large");
-    add("height over the side limit", withField(good, kHeight, quint32(-platform::kMaxImageSide - 1)),
-        "too large");
+    add("height over the side limit",
+        withField(good, kHeight, quint32(-platform::kMaxImageSide - 1)), "too large");
     add("height most negative", withField(good, kHeight, quint32(INT_MIN)), "too large");
     add("pixels over the limit",
         withField(withField(good, kWidth, platform::kMaxImageSide), kHeight,
@@ -365,7 +374,8 @@ QList<QPair<Sample, QString>> badDibs()
     };
     add("bit fields at 8 bits", fields(8, {0xE0, 0x1C, 0x03}), "bit fields need");
     add("zero red mask", fields(16, {0, 0x07E0, 0x001F}), "zero bit-field mask");
-    add("zero blue mask in v5", fields(32, {0xFF0000, 0xFF00, 0}, kV5Header), "zero bit-field mask");
+    add("zero blue mask in v5", fields(32, {0xFF0000, 0xFF00, 0}, kV5Header),
+        "zero bit-field mask");
     add("overlapping masks", fields(16, {0xF800, 0x0FE0, 0x001F}), "overlap");
     add("split mask", fields(32, {0xFF0000, 0xF00F, 0xF0}), "one run");
     add("mask wider than 16 bits", fields(16, {0x1F0000, 0x07E0, 0x001F}), "wider");
@@ -386,6 +396,10 @@ QList<QPair<Sample, QString>> badDibs()
     for (const auto &c : cut) {
         DibParts p = picture(c.first, c.second);
         p.padLastRow = false;
+        if (c.first <= 8) {
+            p.palette = {0x00FF0000, 0x000000FF};
+            p.colorsUsed = 2;
+        }
         const QByteArray full = buildDib(p);
         bad.append({Sample{QStringLiteral("pixels cut short at %1 bits").arg(c.first),
                            full.left(full.size() - 1), {}},
@@ -411,18 +425,19 @@ QList<Sample> bmpFiles()
     add("offset past the end", bmpFile(dib, 0xFFFFFFF0), want);
     add("offset leaving too few pixel bytes", bmpFile(dib, 14 + start + 4), want);
     p.beforePixels = QByteArray(8, '\xEE');
-    add("gap before the pixels", bmpFile(buildDib(p, &start), 14 + start), want);
+    const QByteArray gapped = buildDib(p, &start);
+    add("gap before the pixels", bmpFile(gapped, 14 + start), want);
 
     DibParts pal = picture(8, {{1, 0, 1}});
     pal.palette = {0x00FF0000, 0x000000FF}; // 2 of the 256 entries promised
-    add("short colour table before the offset", bmpFile(buildDib(pal, &start), 14 + start),
+    const QByteArray shortTable = buildDib(pal, &start);
+    add("short colour table before the offset", bmpFile(shortTable, 14 + start),
         imageOf({{0xFF0000FF, 0xFFFF0000, 0xFF0000FF}}));
 
     add("no signature", dib, QImage());
     add("signature only", "BM", QImage());
-    add("file header cut short", bmpFile(dib, 14 + start).left(10), QImage());
-    add("run-length bitmap", bmpFile(withField(withField(dib, 14, 8), 16, BiRle8), 14 + start),
-        QImage());
+    add("file header cut short", bmpFile(dib, 54).left(10), QImage());
+    add("run-length bitmap", bmpFile(withField(withField(dib, 14, 8), 16, BiRle8), 54), QImage());
     return files;
 }
 
@@ -575,7 +590,6 @@ int main(int argc, char *argv[])
     if (argc == 3 && qstrcmp(argv[1], "--write-seeds") == 0)
         return writeSeeds(QString::fromLocal8Bit(argv[2]));
     TestDibDecoder test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 
