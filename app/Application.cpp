@@ -7,14 +7,12 @@
 #include <exception>
 
 Application::Application(int &argc, char **argv)
-    : QApplication(argc, argv)
-{
+    : QApplication(argc, argv) {
     // The note's own close ends the program; closing any other window never does.
     setQuitOnLastWindowClosed(false);
 }
 
-bool Application::notify(QObject *receiver, QEvent *event)
-{
+bool Application::notify(QObject *receiver, QEvent *event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception &e) {
@@ -25,8 +23,7 @@ bool Application::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
-void Application::reportFailure(const QString &message)
-{
+void Application::reportFailure(const QString &message) {
     // A failure inside the error box itself must not open another box on top of it.
     static bool reporting = false;
     if (reporting)

@@ -5,8 +5,7 @@
 
 #include <memory>
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     platform::services::chooseWindowSystem();
     Application app(argc, argv);
     platform::services::installDefaults();

@@ -9,8 +9,8 @@ namespace platform {
 struct ClipboardValue {
     enum class Kind { Empty, Text, Image };
     Kind kind = Kind::Empty;
-    QString text;  // set when kind is Text (may be empty text)
-    QImage image;  // set when kind is Image; null when the offered bitmap could not be decoded
+    QString text; // set when kind is Text (may be empty text)
+    QImage image; // set when kind is Image; null when the offered bitmap could not be decoded
 };
 
 // Read-only access to the system clipboard.

@@ -36,18 +36,20 @@ enum Compression : quint32 {
     BiCmykRle4 = 13,
 };
 
-quint16 u16(const uchar *p) { return qFromLittleEndian<quint16>(p); }
-quint32 u32(const uchar *p) { return qFromLittleEndian<quint32>(p); }
+quint16 u16(const uchar *p) {
+    return qFromLittleEndian<quint16>(p);
+}
+quint32 u32(const uchar *p) {
+    return qFromLittleEndian<quint32>(p);
+}
 
-QImage fail(QString *whyNot, const QString &reason)
-{
+QImage fail(QString *whyNot, const QString &reason) {
     if (whyNot)
         *whyNot = reason;
     return {};
 }
 
-QString unsupportedCompression(quint32 compression)
-{
+QString unsupportedCompression(quint32 compression) {
     switch (compression) {
     case BiRle8:
     case BiRle4:
@@ -65,8 +67,7 @@ QString unsupportedCompression(quint32 compression)
     }
 }
 
-bool isOneRun(quint32 mask)
-{
+bool isOneRun(quint32 mask) {
     if (mask == 0)
         return false;
     const quint32 run = mask >> qCountTrailingZeroBits(mask);
@@ -75,8 +76,7 @@ bool isOneRun(quint32 mask)
 
 // Why the red, green and blue masks cannot be used (zero, split, wider than the pixel or
 // overlapping); empty when they can.
-QString badColourMasks(const quint32 *masks, quint32 pixelBits)
-{
+QString badColourMasks(const quint32 *masks, quint32 pixelBits) {
     static const char *const names[] = {"red", "green", "blue"};
     quint32 seen = 0;
     for (int i = 0; i < 3; ++i) {
@@ -104,8 +104,7 @@ struct Channel {
 };
 
 // A zero mask makes a channel that always reads 255: how a missing alpha channel is read.
-Channel makeChannel(quint32 mask)
-{
+Channel makeChannel(quint32 mask) {
     Channel c;
     c.mask = mask;
     if (mask == 0) {
@@ -124,8 +123,7 @@ Channel makeChannel(quint32 mask)
 // Calls row(source, destination, width) for every stored row; bottom-up rows fill the image
 // from its last line.
 template <typename RowFn>
-void forEachRow(QImage &image, const uchar *pixels, qint64 stride, bool topDown, RowFn &&row)
-{
+void forEachRow(QImage &image, const uchar *pixels, qint64 stride, bool topDown, RowFn &&row) {
     const int width = image.width();
     const int height = image.height();
     const qsizetype bytesPerLine = image.bytesPerLine();
@@ -138,8 +136,7 @@ void forEachRow(QImage &image, const uchar *pixels, qint64 stride, bool topDown,
 
 // Pixels stored as B, G, R, A bytes, the memory order of ARGB32: a plain copy. Returns the
 // OR of all fourth bytes (shifted to the top) when alpha is kept.
-quint32 decodeBgra32(QImage &image, const uchar *pixels, qint64 stride, bool topDown, bool alpha)
-{
+quint32 decodeBgra32(QImage &image, const uchar *pixels, qint64 stride, bool topDown, bool alpha) {
     const quint32 fill = alpha ? 0 : kOpaque;
     quint32 seen = 0;
     forEachRow(image, pixels, stride, topDown, [&](const uchar *src, QRgb *dst, int width) {
@@ -154,8 +151,7 @@ quint32 decodeBgra32(QImage &image, const uchar *pixels, qint64 stride, bool top
     return alpha ? seen >> 24 : 0xFF;
 }
 
-void decodeBgr24(QImage &image, const uchar *pixels, qint64 stride, bool topDown)
-{
+void decodeBgr24(QImage &image, const uchar *pixels, qint64 stride, bool topDown) {
     forEachRow(image, pixels, stride, topDown, [](const uchar *src, QRgb *dst, int width) {
         for (int x = 0; x < width; ++x, src += 3)
             dst[x] = kOpaque | src[0] | quint32(src[1]) << 8 | quint32(src[2]) << 16;
@@ -165,8 +161,7 @@ void decodeBgr24(QImage &image, const uchar *pixels, qint64 stride, bool topDown
 // Returns the OR of all alpha values read (255 when there is no alpha channel).
 template <typename Pixel>
 quint32 decodeFields(QImage &image, const uchar *pixels, qint64 stride, bool topDown,
-                     const std::array<Channel, 4> &ch)
-{
+                     const std::array<Channel, 4> &ch) {
     quint32 seen = 0;
     forEachRow(image, pixels, stride, topDown, [&](const uchar *src, QRgb *dst, int width) {
         for (int x = 0; x < width; ++x) {
@@ -181,8 +176,7 @@ quint32 decodeFields(QImage &image, const uchar *pixels, qint64 stride, bool top
 
 template <int Bits>
 void decodeIndexed(QImage &image, const uchar *pixels, qint64 stride, bool topDown,
-                   const std::array<QRgb, 256> &palette)
-{
+                   const std::array<QRgb, 256> &palette) {
     forEachRow(image, pixels, stride, topDown, [&](const uchar *src, QRgb *dst, int width) {
         for (int x = 0; x < width; ++x) {
             int index;
@@ -197,8 +191,7 @@ void decodeIndexed(QImage &image, const uchar *pixels, qint64 stride, bool topDo
     });
 }
 
-void makeOpaque(QImage &image)
-{
+void makeOpaque(QImage &image) {
     auto *p = reinterpret_cast<QRgb *>(image.bits());
     const qsizetype count = image.sizeInBytes() / qsizetype(sizeof(QRgb));
     for (qsizetype i = 0; i < count; ++i)
@@ -208,8 +201,7 @@ void makeOpaque(QImage &image)
 // Decodes the bitmap at dib. pixelOffset is where a file header says the pixels start, counted
 // from dib; it is honoured when it lies past the header and masks and the pixels fit behind
 // it. Otherwise (or when -1) the pixels follow the header, masks and colour table directly.
-QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot)
-{
+QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot) {
     if (size < kInfoHeaderSize)
         return fail(whyNot, QStringLiteral("truncated header (%1 bytes)").arg(size));
     const qint64 headerSize = u32(dib);
@@ -331,15 +323,13 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
 
 } // namespace
 
-QImage decodeDib(const char *data, qsizetype size, QString *whyNot)
-{
+QImage decodeDib(const char *data, qsizetype size, QString *whyNot) {
     if (whyNot)
         whyNot->clear();
     return decode(reinterpret_cast<const uchar *>(data), data ? size : 0, -1, whyNot);
 }
 
-QImage decodeBmpFile(const char *data, qsizetype size, QString *whyNot)
-{
+QImage decodeBmpFile(const char *data, qsizetype size, QString *whyNot) {
     if (whyNot)
         whyNot->clear();
     if (!data || size < 2 || data[0] != 'B' || data[1] != 'M')

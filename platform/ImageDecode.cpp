@@ -15,21 +15,18 @@ namespace {
 // Files larger than this cannot hold a picture within the limits in any format we read.
 constexpr qint64 kMaxFileBytes = qint64(2) * 1024 * 1024 * 1024;
 
-bool withinLimits(const QSize &size)
-{
+bool withinLimits(const QSize &size) {
     return size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
            size.height() <= kMaxImageSide &&
            qint64(size.width()) * size.height() <= kMaxImagePixels;
 }
 
-void setReason(QString *whyNot, const QString &reason)
-{
+void setReason(QString *whyNot, const QString &reason) {
     if (whyNot)
         *whyNot = reason;
 }
 
-QImage toPicture(QImage image)
-{
+QImage toPicture(QImage image) {
     if (image.format() != QImage::Format_ARGB32)
         image = image.convertToFormat(QImage::Format_ARGB32);
     return image;
@@ -37,15 +34,13 @@ QImage toPicture(QImage image)
 
 } // namespace
 
-void allowLargeImages()
-{
+void allowLargeImages() {
     // Four bytes a pixel for the largest picture, plus room for a reader's working copy.
     const qint64 megabytes = kMaxImagePixels * 4 / (1024 * 1024);
     QImageReader::setAllocationLimit(int(megabytes + 64));
 }
 
-QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QString *whyNot)
-{
+QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QString *whyNot) {
     if (data.isEmpty()) {
         setReason(whyNot, QStringLiteral("no data"));
         return {};
@@ -71,11 +66,10 @@ QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QSt
     return toPicture(std::move(image));
 }
 
-bool hasImageFileExtension(const QString &fileName)
-{
+bool hasImageFileExtension(const QString &fileName) {
     static const QStringList extensions{
-        QStringLiteral(".bmp"), QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
-        QStringLiteral(".png"), QStringLiteral(".gif"), QStringLiteral(".tif"),
+        QStringLiteral(".bmp"),  QStringLiteral(".jpg"), QStringLiteral(".jpeg"),
+        QStringLiteral(".png"),  QStringLiteral(".gif"), QStringLiteral(".tif"),
         QStringLiteral(".tiff"), QStringLiteral(".ico"), QStringLiteral(".hdp")};
     for (const QString &ext : extensions)
         if (fileName.endsWith(ext, Qt::CaseInsensitive))
@@ -83,8 +77,7 @@ bool hasImageFileExtension(const QString &fileName)
     return false;
 }
 
-QImage decodeImageFile(const QString &path, QString *whyNot)
-{
+QImage decodeImageFile(const QString &path, QString *whyNot) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         setReason(whyNot, file.errorString());

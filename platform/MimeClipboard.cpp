@@ -8,24 +8,20 @@
 namespace platform {
 namespace {
 
-ClipboardValue imageValue(QImage image)
-{
+ClipboardValue imageValue(QImage image) {
     ClipboardValue value;
     value.kind = ClipboardValue::Kind::Image;
     value.image = std::move(image);
     return value;
 }
 
-bool isText(const QString &format)
-{
-    return format == QLatin1String("text/plain") ||
-           format.startsWith(QLatin1String("text/plain;"));
+bool isText(const QString &format) {
+    return format == QLatin1String("text/plain") || format.startsWith(QLatin1String("text/plain;"));
 }
 
 } // namespace
 
-ClipboardValue valueFromMimeData(const QMimeData *mime)
-{
+ClipboardValue valueFromMimeData(const QMimeData *mime) {
     if (!mime)
         return {};
     const QStringList formats = mime->formats();

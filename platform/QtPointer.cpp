@@ -4,8 +4,7 @@
 
 namespace platform {
 
-QPointF QtPointer::position() const
-{
+QPointF QtPointer::position() const {
     return QCursor::pos();
 }
 

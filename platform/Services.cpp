@@ -15,26 +15,40 @@ struct Registry {
     std::unique_ptr<Pointer> pointer;
 };
 
-Registry &registry()
-{
+Registry &registry() {
     static Registry r;
     return r;
 }
 
 } // namespace
 
-KeyState *keyState() { return registry().keyState.get(); }
-Clipboard *clipboard() { return registry().clipboard.get(); }
-Dialogs *dialogs() { return registry().dialogs.get(); }
-Pointer *pointer() { return registry().pointer.get(); }
+KeyState *keyState() {
+    return registry().keyState.get();
+}
+Clipboard *clipboard() {
+    return registry().clipboard.get();
+}
+Dialogs *dialogs() {
+    return registry().dialogs.get();
+}
+Pointer *pointer() {
+    return registry().pointer.get();
+}
 
-void setKeyState(std::unique_ptr<KeyState> service) { registry().keyState = std::move(service); }
-void setClipboard(std::unique_ptr<Clipboard> service) { registry().clipboard = std::move(service); }
-void setDialogs(std::unique_ptr<Dialogs> service) { registry().dialogs = std::move(service); }
-void setPointer(std::unique_ptr<Pointer> service) { registry().pointer = std::move(service); }
+void setKeyState(std::unique_ptr<KeyState> service) {
+    registry().keyState = std::move(service);
+}
+void setClipboard(std::unique_ptr<Clipboard> service) {
+    registry().clipboard = std::move(service);
+}
+void setDialogs(std::unique_ptr<Dialogs> service) {
+    registry().dialogs = std::move(service);
+}
+void setPointer(std::unique_ptr<Pointer> service) {
+    registry().pointer = std::move(service);
+}
 
-void clear()
-{
+void clear() {
     registry() = Registry{};
 }
 

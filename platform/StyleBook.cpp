@@ -4,14 +4,12 @@
 
 namespace platform {
 
-PanelLook standardPanelLook()
-{
+PanelLook standardPanelLook() {
     return {QColor(0xF0, 0xF0, 0xF0), QColor(0xCC, 0xCC, 0xCC)};
 }
 
 int chooseStyleEntry(const QStringList &entryPlatforms, const QString &osName,
-                     const QString &platformStyleTitle)
-{
+                     const QString &platformStyleTitle) {
     if (entryPlatforms.isEmpty())
         return -1;
     if (!osName.isEmpty()) {
@@ -27,15 +25,13 @@ int chooseStyleEntry(const QStringList &entryPlatforms, const QString &osName,
     return 0;
 }
 
-QString osName(const QOperatingSystemVersion &os)
-{
+QString osName(const QOperatingSystemVersion &os) {
     if (os.type() == QOperatingSystemVersion::Unknown)
         return QStringLiteral("Linux");
     return os.name();
 }
 
-QString platformStyleTitle(const QOperatingSystemVersion &os)
-{
+QString platformStyleTitle(const QOperatingSystemVersion &os) {
     if (os.type() == QOperatingSystemVersion::Windows) {
         // Windows 11 still reports version 10.0; only its build number tells it apart.
         const bool eleven = os >= QOperatingSystemVersion::Windows11;

@@ -8,14 +8,14 @@
 #include <QDropEvent>
 #include <QEvent>
 #include <QFileInfo>
-#include <QMimeData>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QWindow>
 #include <QStyleOptionFrame>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -23,16 +23,14 @@ namespace {
 
 // The largest picture any screen can show at its own pixel density. Drawing from a copy no
 // larger than this keeps every rescale cheap however large the pasted picture is.
-QSize largestScreenPixels()
-{
+QSize largestScreenPixels() {
     QSize largest;
     for (const QScreen *screen : QGuiApplication::screens())
         largest = largest.expandedTo(screen->geometry().size() * screen->devicePixelRatio());
     return largest.isEmpty() ? QSize(3840, 2160) : largest;
 }
 
-TShiftState shiftState(const QMouseEvent *event)
-{
+TShiftState shiftState(const QMouseEvent *event) {
     TShiftState s;
     const Qt::KeyboardModifiers mods = event->modifiers();
     if (mods & Qt::ShiftModifier)
@@ -53,8 +51,7 @@ TShiftState shiftState(const QMouseEvent *event)
 
 } // namespace
 
-QRectF fitPictureRect(const QSizeF &picture, const QRectF &box)
-{
+QRectF fitPictureRect(const QSizeF &picture, const QRectF &box) {
     if (picture.isEmpty() || box.isEmpty())
         return {};
     const qreal scale = std::min(box.width() / picture.width(), box.height() / picture.height());
@@ -63,8 +60,7 @@ QRectF fitPictureRect(const QSizeF &picture, const QRectF &box)
                   box.y() + (box.height() - size.height()) / 2, size.width(), size.height());
 }
 
-QString droppableImageFile(const QMimeData *mime)
-{
+QString droppableImageFile(const QMimeData *mime) {
     if (!mime || !mime->hasUrls())
         return {};
     const QList<QUrl> urls = mime->urls();
@@ -78,30 +74,26 @@ QString droppableImageFile(const QMimeData *mime)
 }
 
 ImageControl::ImageControl(QWidget *parent)
-    : QWidget(parent)
-{
+    : QWidget(parent) {
     if (parent)
         parent->installEventFilter(this);
 }
 
 ImageControl::~ImageControl() = default;
 
-void ImageControl::setPicture(const QImage &image)
-{
+void ImageControl::setPicture(const QImage &image) {
     m_picture = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32);
     pictureChanged();
 }
 
-void ImageControl::fillPicture(QRgb color)
-{
+void ImageControl::fillPicture(QRgb color) {
     if (m_picture.isNull())
         return;
     m_picture.fill(color);
     pictureChanged();
 }
 
-void ImageControl::pictureChanged()
-{
+void ImageControl::pictureChanged() {
     m_scaled = QImage();
     m_drawSource = QImage();
     if (!m_picture.isNull()) {
@@ -115,19 +107,16 @@ void ImageControl::pictureChanged()
     update();
 }
 
-void ImageControl::setMargins(float m)
-{
+void ImageControl::setMargins(float m) {
     m_margin = m;
     fillParent();
 }
 
-void ImageControl::setPosition(float x, float y)
-{
+void ImageControl::setPosition(float x, float y) {
     move(qRound(x), qRound(y));
 }
 
-void ImageControl::fillParent()
-{
+void ImageControl::fillParent() {
     const QWidget *parent = parentWidget();
     if (!parent)
         return;
@@ -135,15 +124,13 @@ void ImageControl::fillParent()
     setGeometry(QRectF(m, m, parent->width() - 2 * m, parent->height() - 2 * m).toRect());
 }
 
-QRectF ImageControl::pictureRect() const
-{
-    const QRectF box = QRectF(rect()).adjusted(kPictureInset, kPictureInset, -kPictureInset,
-                                               -kPictureInset);
+QRectF ImageControl::pictureRect() const {
+    const QRectF box =
+        QRectF(rect()).adjusted(kPictureInset, kPictureInset, -kPictureInset, -kPictureInset);
     return fitPictureRect(m_picture.size(), box);
 }
 
-const QImage &ImageControl::scaledPicture(const QSize &devicePixels)
-{
+const QImage &ImageControl::scaledPicture(const QSize &devicePixels) {
     if (m_scaled.size() != devicePixels) {
         m_scaled = m_drawSource.size() == devicePixels
                        ? m_drawSource
@@ -153,8 +140,7 @@ const QImage &ImageControl::scaledPicture(const QSize &devicePixels)
     return m_scaled;
 }
 
-bool ImageControl::event(QEvent *event)
-{
+bool ImageControl::event(QEvent *event) {
     if (event->type() == QEvent::Show) {
         QWindow *window = this->window()->windowHandle();
         if (window && window != m_window) {
@@ -167,8 +153,7 @@ bool ImageControl::event(QEvent *event)
     return QWidget::event(event);
 }
 
-bool ImageControl::eventFilter(QObject *watched, QEvent *event)
-{
+bool ImageControl::eventFilter(QObject *watched, QEvent *event) {
     if (watched == parentWidget() && event->type() == QEvent::Resize)
         fillParent();
     if (watched == m_window) {
@@ -189,16 +174,15 @@ bool ImageControl::eventFilter(QObject *watched, QEvent *event)
 // Widgets get mouse positions rounded to whole units (QApplication copies the event with
 // integer positions); the window still had the exact ones, which matter at fractional display
 // scales.
-QPointF ImageControl::exactGlobal(const QMouseEvent *event) const
-{
+QPointF ImageControl::exactGlobal(const QMouseEvent *event) const {
     const QPointF rounded = event->globalPosition();
-    if (qAbs(m_windowGlobal.x() - rounded.x()) <= 0.5 && qAbs(m_windowGlobal.y() - rounded.y()) <= 0.5)
+    if (qAbs(m_windowGlobal.x() - rounded.x()) <= 0.5 &&
+        qAbs(m_windowGlobal.y() - rounded.y()) <= 0.5)
         return m_windowGlobal;
     return rounded;
 }
 
-void ImageControl::paintEvent(QPaintEvent *)
-{
+void ImageControl::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     QStyleOptionFrame frame;
     frame.initFrom(this);
@@ -225,30 +209,26 @@ void ImageControl::paintEvent(QPaintEvent *)
                       scaledPicture(device));
 }
 
-void ImageControl::acceptDrag(QDropEvent *event)
-{
+void ImageControl::acceptDrag(QDropEvent *event) {
     if (droppableImageFile(event->mimeData()).isEmpty()) {
         event->ignore();
         return;
     }
     // Offered as a link: the dragged file stays where it is.
     event->setDropAction(event->possibleActions() & Qt::LinkAction ? Qt::LinkAction
-                                                                     : Qt::CopyAction);
+                                                                   : Qt::CopyAction);
     event->accept();
 }
 
-void ImageControl::dragEnterEvent(QDragEnterEvent *event)
-{
+void ImageControl::dragEnterEvent(QDragEnterEvent *event) {
     acceptDrag(event);
 }
 
-void ImageControl::dragMoveEvent(QDragMoveEvent *event)
-{
+void ImageControl::dragMoveEvent(QDragMoveEvent *event) {
     acceptDrag(event);
 }
 
-void ImageControl::dropEvent(QDropEvent *event)
-{
+void ImageControl::dropEvent(QDropEvent *event) {
     const QString path = droppableImageFile(event->mimeData());
     if (path.isEmpty()) {
         event->ignore();
@@ -269,8 +249,7 @@ void ImageControl::dropEvent(QDropEvent *event)
     setPicture(image);
 }
 
-void ImageControl::mousePressEvent(QMouseEvent *event)
-{
+void ImageControl::mousePressEvent(QMouseEvent *event) {
     if (event->button() == Qt::RightButton) {
         // The menu takes the pointer; the release that would end a window drag goes to it.
         m_drag.end();
@@ -283,8 +262,7 @@ void ImageControl::mousePressEvent(QMouseEvent *event)
                    exactGlobal(event));
 }
 
-void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
-{
+void ImageControl::mouseDoubleClickEvent(QMouseEvent *event) {
     if (event->button() == Qt::RightButton) {
         mousePressEvent(event);
         return;
@@ -297,28 +275,24 @@ void ImageControl::mouseDoubleClickEvent(QMouseEvent *event)
         emit dblClick();
 }
 
-void ImageControl::mouseMoveEvent(QMouseEvent *event)
-{
+void ImageControl::mouseMoveEvent(QMouseEvent *event) {
     if (m_drag.follow(exactGlobal(event)))
         return;
     const QPointF local = event->position();
     emit mouseMove(shiftState(event), float(local.x()), float(local.y()), exactGlobal(event));
 }
 
-void ImageControl::mouseReleaseEvent(QMouseEvent *event)
-{
+void ImageControl::mouseReleaseEvent(QMouseEvent *event) {
     m_drag.end();
     const QPointF local = event->position();
     emit mouseUp(event->button(), shiftState(event), float(local.x()), float(local.y()),
                  exactGlobal(event));
 }
 
-void ImageControl::enterEvent(QEnterEvent *)
-{
+void ImageControl::enterEvent(QEnterEvent *) {
     emit mouseEnter();
 }
 
-void ImageControl::leaveEvent(QEvent *)
-{
+void ImageControl::leaveEvent(QEvent *) {
     emit mouseLeave();
 }

@@ -63,7 +63,9 @@ public:
 
     // Moves window with the pointer until the next button release; meanwhile no moves are
     // reported, and the release is reported as usual.
-    void startWindowDrag(QWidget *window, QPointF pressGlobal) { m_drag.start(window, pressGlobal); }
+    void startWindowDrag(QWidget *window, QPointF pressGlobal) {
+        m_drag.start(window, pressGlobal);
+    }
     bool windowDragActive() const { return m_drag.active(); }
     void endWindowDrag() { m_drag.end(); }
 
@@ -99,9 +101,9 @@ private:
     QPointF exactGlobal(const QMouseEvent *event) const;
     const QImage &scaledPicture(const QSize &devicePixels);
 
-    QImage m_picture;       // the picture as pasted: 32-bit with alpha
-    QImage m_drawSource;    // premultiplied copy no larger than a screen, made once per picture
-    QImage m_scaled;        // m_drawSource scaled to the current on-screen size
+    QImage m_picture;    // the picture as pasted: 32-bit with alpha
+    QImage m_drawSource; // premultiplied copy no larger than a screen, made once per picture
+    QImage m_scaled;     // m_drawSource scaled to the current on-screen size
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;

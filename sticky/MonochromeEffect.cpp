@@ -11,8 +11,7 @@ constexpr quint32 kWeightR = 13933;
 constexpr quint32 kWeightG = 46871;
 constexpr quint32 kWeightB = 65536 - kWeightR - kWeightG;
 // Comparing is several times cheaper than converting again.
-bool samePixels(const QImage &a, const QImage &b)
-{
+bool samePixels(const QImage &a, const QImage &b) {
     if (a.size() != b.size() || a.format() != b.format() || a.isNull())
         return false;
     const auto rowBytes = size_t(a.width()) * size_t(a.depth() / 8);
@@ -24,16 +23,13 @@ bool samePixels(const QImage &a, const QImage &b)
 
 } // namespace
 
-QRgb greyPixel(QRgb pixel)
-{
+QRgb greyPixel(QRgb pixel) {
     const quint32 level =
-        (kWeightR * qRed(pixel) + kWeightG * qGreen(pixel) + kWeightB * qBlue(pixel) + 32768) >>
-        16;
+        (kWeightR * qRed(pixel) + kWeightG * qGreen(pixel) + kWeightB * qBlue(pixel) + 32768) >> 16;
     return qRgba(int(level), int(level), int(level), qAlpha(pixel));
 }
 
-QImage greyImage(const QImage &image)
-{
+QImage greyImage(const QImage &image) {
     QImage grey = image.format() == QImage::Format_ARGB32_Premultiplied ||
                           image.format() == QImage::Format_ARGB32 ||
                           image.format() == QImage::Format_RGB32
@@ -48,12 +44,9 @@ QImage greyImage(const QImage &image)
 }
 
 MonochromeEffect::MonochromeEffect(QObject *parent)
-    : QGraphicsEffect(parent)
-{
-}
+    : QGraphicsEffect(parent) {}
 
-void MonochromeEffect::draw(QPainter *painter)
-{
+void MonochromeEffect::draw(QPainter *painter) {
     QPoint offset;
     const QPixmap source = sourcePixmap(Qt::DeviceCoordinates, &offset, NoPad);
     if (source.isNull())

@@ -12,10 +12,10 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QMenu>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHash>
+#include <QMenu>
 #include <QOperatingSystemVersion>
 #include <QScreen>
 
@@ -54,8 +54,7 @@ struct StyleEntry {
     QHash<QString, platform::PanelLook> styles;
 };
 
-const QList<StyleEntry> &styleBook1()
-{
+const QList<StyleEntry> &styleBook1() {
     static const QList<StyleEntry> entries{
         {QString(), {}},
         {QStringLiteral("Windows 11 Desktop"),
@@ -66,8 +65,7 @@ const QList<StyleEntry> &styleBook1()
 }
 
 // Rounds to the nearest integer, halves to the even neighbour.
-qint32 roundHalfEven(float v)
-{
+qint32 roundHalfEven(float v) {
     return qint32(std::nearbyint(v));
 }
 
@@ -75,8 +73,7 @@ qint32 roundHalfEven(float v)
 
 TForm1::TForm1(QWidget *parent)
     : QWidget(parent)
-    , ui(std::make_unique<Ui::TForm1>())
-{
+    , ui(std::make_unique<Ui::TForm1>()) {
     Form1 = this;
     ui->setupUi(this);
     // Window flags are no widget property, so the definition cannot hold them.
@@ -113,14 +110,12 @@ TForm1::TForm1(QWidget *parent)
     FormCreate();
 }
 
-TForm1::~TForm1()
-{
+TForm1::~TForm1() {
     if (Form1 == this)
         Form1 = nullptr;
 }
 
-void TForm1::applyStyleBook(const QString &osName, const QString &platformStyleTitle)
-{
+void TForm1::applyStyleBook(const QString &osName, const QString &platformStyleTitle) {
     const QList<StyleEntry> &entries = styleBook1();
     QStringList platforms;
     for (const StyleEntry &entry : entries)
@@ -133,8 +128,7 @@ void TForm1::applyStyleBook(const QString &osName, const QString &platformStyleT
     }
 }
 
-void TForm1::FormCreate()
-{
+void TForm1::FormCreate() {
     keyLetters = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
                   QStringLiteral("D"), QStringLiteral("E")};
     selectedKey = QStringLiteral("A");
@@ -146,8 +140,7 @@ void TForm1::FormCreate()
     firstShow = true;
 }
 
-void TForm1::FormShow()
-{
+void TForm1::FormShow() {
     if (!firstShow)
         return;
     if (!tmKiiOnOff.isActive())
@@ -158,8 +151,7 @@ void TForm1::FormShow()
     firstShow = false;
 }
 
-void TForm1::showEvent(QShowEvent *event)
-{
+void TForm1::showEvent(QShowEvent *event) {
     // Spontaneous show events come from the desktop (a restore from the task bar); only a
     // show asked for by the program counts as showing the window.
     if (!event->spontaneous()) {
@@ -172,8 +164,7 @@ void TForm1::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
 }
 
-void TForm1::centreOnScreen()
-{
+void TForm1::centreOnScreen() {
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
@@ -181,21 +172,18 @@ void TForm1::centreOnScreen()
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
-bool TForm1::event(QEvent *event)
-{
+bool TForm1::event(QEvent *event) {
     if (event->type() == QEvent::WindowBlocked)
         pointerTakenAway();
     return QWidget::event(event);
 }
 
-void TForm1::pointerTakenAway()
-{
+void TForm1::pointerTakenAway() {
     endResize();
     ui->ImageControl1->endWindowDrag();
 }
 
-void TForm1::endResize()
-{
+void TForm1::endResize() {
     if (resizing)
         m_settle.start();
     resizing = false;
@@ -203,14 +191,12 @@ void TForm1::endResize()
 
 // Window managers may answer resize requests late or out of order; once a drag is over, the
 // window must have the size its last move asked for.
-void TForm1::settleSize()
-{
+void TForm1::settleSize() {
     if (!resizing && m_requestedSize.isValid() && size() != m_requestedSize)
         resize(m_requestedSize);
 }
 
-void TForm1::closeEvent(QCloseEvent *event)
-{
+void TForm1::closeEvent(QCloseEvent *event) {
     event->accept();
     // The note is the main window: closing it by any route ends the program, whatever other
     // windows are open.
@@ -218,8 +204,7 @@ void TForm1::closeEvent(QCloseEvent *event)
         QCoreApplication::quit();
 }
 
-void TForm1::hintHenkoHyoj(const QString &s)
-{
+void TForm1::hintHenkoHyoj(const QString &s) {
     ui->ImageControl1->setToolTip(QStringLiteral("マウス左ダブルクリック:貼り付け\r\n"
                                                  "マウス中ボタンドラッグ:フォーム移動\r\n"
                                                  "マウス左ボタンドラッグ:フォームサイズ変更\r\n"
@@ -228,8 +213,7 @@ void TForm1::hintHenkoHyoj(const QString &s)
     ui->Label1->setText(QStringLiteral("Ctrl+Alt+") + s + QStringLiteral(" : フォーム表示On/Off"));
 }
 
-void TForm1::yohakSet(qint32 w)
-{
+void TForm1::yohakSet(qint32 w) {
     const float m = float(w);
     ui->ImageControl1->setMargins(m);
     ui->ImageControl1->setPosition(m, m);
@@ -242,8 +226,7 @@ void TForm1::yohakSet(qint32 w)
     }
 }
 
-void TForm1::tenmetuSet(qint32 w)
-{
+void TForm1::tenmetuSet(qint32 w) {
     if (w == 0) {
         Timer2.stop();
         m_monochrome->setEnabled(false);
@@ -258,13 +241,11 @@ void TForm1::tenmetuSet(qint32 w)
     }
 }
 
-void TForm1::Timer2Timer()
-{
+void TForm1::Timer2Timer() {
     m_monochrome->setEnabled(!m_monochrome->isEnabled());
 }
 
-void TForm1::tmKiiOnOffTimer()
-{
+void TForm1::tmKiiOnOffTimer() {
     platform::KeyState *keys = platform::services::keyState();
     if (!keys)
         return;
@@ -283,8 +264,7 @@ void TForm1::tmKiiOnOffTimer()
         Form1->close();
 }
 
-void TForm1::acPasteExecute()
-{
+void TForm1::acPasteExecute() {
     platform::Clipboard *clipboard = platform::services::clipboard();
     if (!clipboard)
         return;
@@ -299,13 +279,11 @@ void TForm1::acPasteExecute()
     }
 }
 
-void TForm1::ImageControl1DblClick()
-{
+void TForm1::ImageControl1DblClick() {
     ui->acPaste->trigger();
 }
 
-bool TForm1::myMesejBoxOk(QObject *, const QString &moj)
-{
+bool TForm1::myMesejBoxOk(QObject *, const QString &moj) {
     bool result = false;
     if (platform::Dialogs *dialogs = platform::services::dialogs())
         result = dialogs->messageDlg(moj, platform::MsgDlgType::Information, platform::mbOK,
@@ -313,14 +291,12 @@ bool TForm1::myMesejBoxOk(QObject *, const QString &moj)
     return result;
 }
 
-void TForm1::pmclearClick()
-{
+void TForm1::pmclearClick() {
     Form1->ui->ImageControl1->fillPicture(0xFFFFFFFF);
 }
 
 void TForm1::ImageControl1MouseDown(Qt::MouseButton, TShiftState Shift, float, float,
-                                    QPointF global)
-{
+                                    QPointF global) {
     if (Shift & ssMiddle)
         ui->ImageControl1->startWindowDrag(Form1, global);
     if (Shift & ssLeft) {
@@ -332,8 +308,7 @@ void TForm1::ImageControl1MouseDown(Qt::MouseButton, TShiftState Shift, float, f
     }
 }
 
-void TForm1::ImageControl1MouseMove(TShiftState, float, float, QPointF global)
-{
+void TForm1::ImageControl1MouseMove(TShiftState, float, float, QPointF global) {
     if (!resizing)
         return;
     // While a button is held Qt keeps reporting moves outside the window and holds back the
@@ -351,24 +326,20 @@ void TForm1::ImageControl1MouseMove(TShiftState, float, float, QPointF global)
     Form1->resize(m_requestedSize);
 }
 
-void TForm1::ImageControl1MouseUp(Qt::MouseButton, TShiftState, float, float, QPointF)
-{
+void TForm1::ImageControl1MouseUp(Qt::MouseButton, TShiftState, float, float, QPointF) {
     endResize();
 }
 
-void TForm1::ImageControl1MouseEnter()
-{
+void TForm1::ImageControl1MouseEnter() {
     ui->Panel2->show();
 }
 
-void TForm1::ImageControl1MouseLeave()
-{
+void TForm1::ImageControl1MouseLeave() {
     endResize();
     ui->Panel2->hide();
 }
 
-void TForm1::pmNumSetting(QObject *)
-{
+void TForm1::pmNumSetting(QObject *) {
     for (int i = 0; i < int(keyLetters.size()); ++i) {
         auto *item = new QAction(Form1);
         item->setText(keyLetters[i]);
@@ -381,8 +352,7 @@ void TForm1::pmNumSetting(QObject *)
     }
 }
 
-void TForm1::DynamicMenuItemClick(QAction *Sender)
-{
+void TForm1::DynamicMenuItemClick(QAction *Sender) {
     const QList<QAction *> items = ui->pmSelectNum->actions();
     for (int i = 0; i < 5 && i < items.size(); ++i)
         items[i]->setChecked(false);
@@ -392,31 +362,42 @@ void TForm1::DynamicMenuItemClick(QAction *Sender)
     hintHenkoHyoj(selectedKey);
 }
 
-void TForm1::pmSubKiiOnClick()
-{
+void TForm1::pmSubKiiOnClick() {
     ui->pmSubKiiOn->setChecked(true);
     ui->pmSubKiiOff->setChecked(false);
     if (!tmKiiOnOff.isActive())
         tmKiiOnOff.start();
 }
 
-void TForm1::pmSubKiiOffClick()
-{
+void TForm1::pmSubKiiOffClick() {
     ui->pmSubKiiOn->setChecked(false);
     ui->pmSubKiiOff->setChecked(true);
     tmKiiOnOff.stop();
 }
 
-void TForm1::pmPasteClick() { Form1->ui->acPaste->trigger(); }
-void TForm1::pmSubYoAriClick() { Form1->yohakSet(kMarginOn); }
-void TForm1::pmSubYoNasiClick() { Form1->yohakSet(kMarginOff); }
-void TForm1::pmSubTenmetuOnClick() { Form1->tenmetuSet(1); }
-void TForm1::pmSubTenmetuOffClick() { Form1->tenmetuSet(0); }
-void TForm1::pmSaisyoukaClick() { Form1->showMinimized(); }
-void TForm1::pnCloseClick() { Form1->close(); }
+void TForm1::pmPasteClick() {
+    Form1->ui->acPaste->trigger();
+}
+void TForm1::pmSubYoAriClick() {
+    Form1->yohakSet(kMarginOn);
+}
+void TForm1::pmSubYoNasiClick() {
+    Form1->yohakSet(kMarginOff);
+}
+void TForm1::pmSubTenmetuOnClick() {
+    Form1->tenmetuSet(1);
+}
+void TForm1::pmSubTenmetuOffClick() {
+    Form1->tenmetuSet(0);
+}
+void TForm1::pmSaisyoukaClick() {
+    Form1->showMinimized();
+}
+void TForm1::pnCloseClick() {
+    Form1->close();
+}
 
-void TForm1::pmAboutClick()
-{
+void TForm1::pmAboutClick() {
     if (!Form3)
         return;
     Form3->show();

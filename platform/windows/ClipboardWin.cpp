@@ -11,8 +11,7 @@ namespace platform {
 namespace {
 
 // Another program may hold the clipboard open for a moment; try a few times before giving up.
-bool openClipboard()
-{
+bool openClipboard() {
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (OpenClipboard(nullptr))
             return true;
@@ -21,8 +20,7 @@ bool openClipboard()
     return false;
 }
 
-QString readText()
-{
+QString readText() {
     HANDLE handle = GetClipboardData(CF_UNICODETEXT);
     if (!handle)
         return QString();
@@ -39,8 +37,7 @@ QString readText()
     return text;
 }
 
-QImage readDib()
-{
+QImage readDib() {
     HANDLE handle = GetClipboardData(CF_DIB);
     if (!handle)
         return QImage();
@@ -54,8 +51,7 @@ QImage readDib()
 
 } // namespace
 
-ClipboardValue ClipboardWin::read()
-{
+ClipboardValue ClipboardWin::read() {
     ClipboardValue value;
     if (!openClipboard())
         throw std::runtime_error("the clipboard is in use by another program");

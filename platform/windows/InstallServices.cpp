@@ -8,8 +8,7 @@
 
 namespace platform::services {
 
-void installDefaults()
-{
+void installDefaults() {
     allowLargeImages();
     setClipboard(std::make_unique<ClipboardWin>());
     setDialogs(std::make_unique<QtDialogs>());

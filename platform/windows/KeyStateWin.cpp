@@ -4,8 +4,7 @@
 
 namespace platform {
 
-bool KeyStateWin::isDown(int virtualKey) const
-{
+bool KeyStateWin::isDown(int virtualKey) const {
     return (GetAsyncKeyState(virtualKey) & 0x8000) != 0;
 }
 

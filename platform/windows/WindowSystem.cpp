@@ -2,8 +2,6 @@
 
 namespace platform::services {
 
-void chooseWindowSystem()
-{
-}
+void chooseWindowSystem() {}
 
 } // namespace platform::services

@@ -7,8 +7,7 @@
 
 namespace platform {
 
-ClipboardValue ClipboardX11::read()
-{
+ClipboardValue ClipboardX11::read() {
     return valueFromMimeData(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard));
 }
 

@@ -12,8 +12,7 @@
 
 namespace platform::services {
 
-void installDefaults()
-{
+void installDefaults() {
     allowLargeImages();
     setClipboard(std::make_unique<ClipboardX11>());
     setDialogs(std::make_unique<QtDialogs>());

@@ -5,8 +5,7 @@
 
 namespace platform::services {
 
-void chooseWindowSystem()
-{
+void chooseWindowSystem() {
     // A Wayland session usually offers X11 too (XWayland); the user's own choice stands.
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         return;

@@ -4,8 +4,7 @@
 
 #include <memory>
 
-FakeServices::FakeServices()
-{
+FakeServices::FakeServices() {
     using namespace platform::services;
     auto k = std::make_unique<FakeKeyState>();
     auto c = std::make_unique<FakeClipboard>();
@@ -21,7 +20,6 @@ FakeServices::FakeServices()
     setPointer(std::move(p));
 }
 
-FakeServices::~FakeServices()
-{
+FakeServices::~FakeServices() {
     platform::services::clear();
 }

@@ -25,8 +25,7 @@ class FakeClipboard final : public platform::Clipboard {
 public:
     platform::ClipboardValue value;
     std::function<void()> onRead; // may throw, to stand for a failing read
-    platform::ClipboardValue read() override
-    {
+    platform::ClipboardValue read() override {
         if (onRead)
             onRead();
         return value;
@@ -41,8 +40,7 @@ struct ShownMessage {
 class FakeDialogs final : public platform::Dialogs {
 public:
     QList<ShownMessage> shown;
-    int messageDlg(const QString &text, platform::MsgDlgType type, int, int, int) override
-    {
+    int messageDlg(const QString &text, platform::MsgDlgType type, int, int, int) override {
         shown.append({text, type});
         return platform::mrOK;
     }

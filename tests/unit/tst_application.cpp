@@ -16,8 +16,7 @@ private slots:
     void failingHandlerLeavesStateAsItWas();
 };
 
-void TestApplication::escapingFailureShowsErrorBox_data()
-{
+void TestApplication::escapingFailureShowsErrorBox_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("message");
     QTest::newRow("standard exception") << 0 << "ディスクがいっぱいです";
@@ -27,8 +26,7 @@ void TestApplication::escapingFailureShowsErrorBox_data()
 
 // A failure thrown out of a timer handler is shown with its message, and the loop goes on to
 // the next event.
-void TestApplication::escapingFailureShowsErrorBox()
-{
+void TestApplication::escapingFailureShowsErrorBox() {
     QFETCH(int, kind);
     QFETCH(QString, message);
     FakeServices fakes;
@@ -55,8 +53,7 @@ public:
 
 // The hotkey tick failing on every tick: each failure is reported, the note's state stays as
 // it was and the watch keeps ticking.
-void TestApplication::failingHandlerLeavesStateAsItWas()
-{
+void TestApplication::failingHandlerLeavesStateAsItWas() {
     FakeServices fakes;
     platform::services::setKeyState(std::make_unique<ThrowingKeyState>());
     TForm1 form;
@@ -71,8 +68,7 @@ void TestApplication::failingHandlerLeavesStateAsItWas()
     QCOMPARE(firstShow, false);
 }
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     Application app(argc, argv);
     TestApplication test;
     return QTest::qExec(&test, argc, argv);

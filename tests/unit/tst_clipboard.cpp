@@ -11,8 +11,7 @@ using Kind = platform::ClipboardValue::Kind;
 
 namespace {
 
-QByteArray encoded(const QImage &image, const char *format)
-{
+QByteArray encoded(const QImage &image, const char *format) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -20,15 +19,13 @@ QByteArray encoded(const QImage &image, const char *format)
     return bytes;
 }
 
-QImage filled(int w, int h, QRgb color)
-{
+QImage filled(int w, int h, QRgb color) {
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(color);
     return image;
 }
 
-quint32 crc32(const QByteArray &data)
-{
+quint32 crc32(const QByteArray &data) {
     quint32 crc = 0xFFFFFFFFu;
     for (char c : data) {
         crc ^= quint8(c);
@@ -38,8 +35,7 @@ quint32 crc32(const QByteArray &data)
     return ~crc;
 }
 
-void appendChunk(QByteArray &png, const QByteArray &typeAndData)
-{
+void appendChunk(QByteArray &png, const QByteArray &typeAndData) {
     char be[4];
     qToBigEndian(quint32(typeAndData.size() - 4), be);
     png.append(be, 4);
@@ -49,8 +45,7 @@ void appendChunk(QByteArray &png, const QByteArray &typeAndData)
 }
 
 // A small, well-formed PNG whose header claims width x height pixels: a decompression bomb.
-QByteArray pngClaiming(quint32 width, quint32 height)
-{
+QByteArray pngClaiming(quint32 width, quint32 height) {
     QByteArray ihdr("IHDR");
     char wh[8];
     qToBigEndian(width, wh);
@@ -78,8 +73,7 @@ private slots:
     void screenshotOf8kDecodes();
 };
 
-void TestClipboard::mimeMapping_data()
-{
+void TestClipboard::mimeMapping_data() {
     QTest::addColumn<QStringList>("formats");
     QTest::addColumn<QList<QByteArray>>("payloads");
     QTest::addColumn<int>("kind");
@@ -96,33 +90,31 @@ void TestClipboard::mimeMapping_data()
     QTest::newRow("utf-8 text") << QStringList{"text/plain;charset=utf-8"}
                                 << QList<QByteArray>{utf8} << int(Kind::Text) << QSize()
                                 << QStringLiteral("貼り付け");
-    QTest::newRow("text wins over png") << QStringList{"image/png", "text/plain"}
-                                        << QList<QByteArray>{png, "t"} << int(Kind::Text)
-                                        << QSize() << "t";
-    QTest::newRow("empty text is text") << QStringList{"text/plain"} << QList<QByteArray>{""}
-                                        << int(Kind::Text) << QSize() << "";
+    QTest::newRow("text wins over png")
+        << QStringList{"image/png", "text/plain"} << QList<QByteArray>{png, "t"} << int(Kind::Text)
+        << QSize() << "t";
+    QTest::newRow("empty text is text")
+        << QStringList{"text/plain"} << QList<QByteArray>{""} << int(Kind::Text) << QSize() << "";
     QTest::newRow("png only") << QStringList{"image/png"} << QList<QByteArray>{png}
                               << int(Kind::Image) << QSize(30, 20) << "";
     QTest::newRow("bmp only") << QStringList{"image/bmp"} << QList<QByteArray>{bmp}
                               << int(Kind::Image) << QSize(12, 7) << "";
     QTest::newRow("jpeg only") << QStringList{"image/jpeg"} << QList<QByteArray>{jpeg}
                                << int(Kind::Image) << QSize(16, 8) << "";
-    QTest::newRow("undecodable png") << QStringList{"image/png"}
-                                     << QList<QByteArray>{png.left(40)} << int(Kind::Image)
-                                     << QSize(0, 0) << "";
-    QTest::newRow("undecodable bmp") << QStringList{"image/bmp"}
-                                     << QList<QByteArray>{QByteArray("BMxx")}
+    QTest::newRow("undecodable png") << QStringList{"image/png"} << QList<QByteArray>{png.left(40)}
                                      << int(Kind::Image) << QSize(0, 0) << "";
+    QTest::newRow("undecodable bmp")
+        << QStringList{"image/bmp"} << QList<QByteArray>{QByteArray("BMxx")} << int(Kind::Image)
+        << QSize(0, 0) << "";
     QTest::newRow("html only") << QStringList{"text/html"} << QList<QByteArray>{"<b>x</b>"}
                                << int(Kind::Empty) << QSize() << "";
-    QTest::newRow("unknown type") << QStringList{"application/x-foo"}
-                                  << QList<QByteArray>{"x"} << int(Kind::Empty) << QSize() << "";
+    QTest::newRow("unknown type") << QStringList{"application/x-foo"} << QList<QByteArray>{"x"}
+                                  << int(Kind::Empty) << QSize() << "";
     QTest::newRow("nothing") << QStringList{} << QList<QByteArray>{} << int(Kind::Empty) << QSize()
                              << "";
 }
 
-void TestClipboard::mimeMapping()
-{
+void TestClipboard::mimeMapping() {
     QFETCH(QStringList, formats);
     QFETCH(QList<QByteArray>, payloads);
     QFETCH(int, kind);
@@ -143,8 +135,7 @@ void TestClipboard::mimeMapping()
     }
 }
 
-void TestClipboard::pngWinsOverBmp()
-{
+void TestClipboard::pngWinsOverBmp() {
     QMimeData mime;
     mime.setData(QStringLiteral("image/bmp"), encoded(filled(12, 7, 0xFF0000FF), "BMP"));
     mime.setData(QStringLiteral("image/png"), encoded(filled(30, 20, 0x8000FF00), "PNG"));
@@ -153,8 +144,7 @@ void TestClipboard::pngWinsOverBmp()
     QCOMPARE(qAlpha(value.image.pixel(0, 0)), 0x80);
 }
 
-void TestClipboard::sizeLimits_data()
-{
+void TestClipboard::sizeLimits_data() {
     QTest::addColumn<quint32>("width");
     QTest::addColumn<quint32>("height");
     QTest::newRow("100000 square") << 100000u << 100000u;
@@ -163,8 +153,7 @@ void TestClipboard::sizeLimits_data()
 }
 
 // Pictures past the limits are refused from their header, before anything is allocated.
-void TestClipboard::sizeLimits()
-{
+void TestClipboard::sizeLimits() {
     QFETCH(quint32, width);
     QFETCH(quint32, height);
     QString whyNot;
@@ -174,8 +163,7 @@ void TestClipboard::sizeLimits()
 }
 
 // An 8K screenshot is over Qt's default reading limit; the note must still take it.
-void TestClipboard::screenshotOf8kDecodes()
-{
+void TestClipboard::screenshotOf8kDecodes() {
     QImage shot(7680, 4320, QImage::Format_RGB32);
     shot.fill(0xFF336699);
     const QByteArray png = encoded(shot, "PNG");

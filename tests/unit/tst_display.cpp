@@ -33,16 +33,14 @@ private slots:
     void menuCommands();
 };
 
-void TestDisplay::hintAndInfoText_data()
-{
+void TestDisplay::hintAndInfoText_data() {
     QTest::addColumn<QString>("letter");
     QTest::newRow("A") << "A";
     QTest::newRow("C") << "C";
     QTest::newRow("E") << "E";
 }
 
-void TestDisplay::hintAndInfoText()
-{
+void TestDisplay::hintAndInfoText() {
     QFETCH(QString, letter);
     FakeServices fakes;
     TForm1 form;
@@ -57,8 +55,7 @@ void TestDisplay::hintAndInfoText()
                             "Ctrl+Alt+X : Stiqletを閉じる"));
 }
 
-void TestDisplay::margin_data()
-{
+void TestDisplay::margin_data() {
     QTest::addColumn<int>("w");
     QTest::addColumn<QRect>("area");
     QTest::addColumn<bool>("ariAfter");
@@ -67,13 +64,12 @@ void TestDisplay::margin_data()
     // Starting from margin on, so that "other values touch no mark" shows.
     QTest::newRow("off") << -5 << QRect(-5, -5, 210, 210) << false << true;
     QTest::newRow("on") << 0 << QRect(0, 0, 200, 200) << true << false;
-    QTest::newRow("other value moves the area only") << 10 << QRect(10, 10, 180, 180) << true
-                                                     << false;
+    QTest::newRow("other value moves the area only")
+        << 10 << QRect(10, 10, 180, 180) << true << false;
     QTest::newRow("negative other value") << -20 << QRect(-20, -20, 240, 240) << true << false;
 }
 
-void TestDisplay::margin()
-{
+void TestDisplay::margin() {
     QFETCH(int, w);
     QFETCH(QRect, area);
     QFETCH(bool, ariAfter);
@@ -89,8 +85,7 @@ void TestDisplay::margin()
     QCOMPARE(form.form()->pmSubYoNasi->isChecked(), nasiAfter);
 }
 
-void TestDisplay::marginFollowsResize()
-{
+void TestDisplay::marginFollowsResize() {
     FakeServices fakes;
     TForm1 form;
     form.show();
@@ -102,8 +97,7 @@ void TestDisplay::marginFollowsResize()
     QCOMPARE(form.form()->ImageControl1->geometry(), QRect(-5, -5, 100, 410));
 }
 
-void TestDisplay::blinkSequence_data()
-{
+void TestDisplay::blinkSequence_data() {
     QTest::addColumn<QList<int>>("calls");
     QTest::addColumn<bool>("timerOn");
     QTest::addColumn<bool>("onMark");
@@ -118,8 +112,7 @@ void TestDisplay::blinkSequence_data()
     QTest::newRow("other value alone") << QList<int>{-1} << false << false << true;
 }
 
-void TestDisplay::blinkSequence()
-{
+void TestDisplay::blinkSequence() {
     QFETCH(QList<int>, calls);
     QFETCH(bool, timerOn);
     QFETCH(bool, onMark);
@@ -135,8 +128,7 @@ void TestDisplay::blinkSequence()
     QVERIFY(!form.MonochromeEffect1()->isEnabled());
 }
 
-void TestDisplay::blinkOnTwiceKeepsPhase()
-{
+void TestDisplay::blinkOnTwiceKeepsPhase() {
     FakeServices fakes;
     TForm1 form;
     form.tenmetuSet(1);
@@ -148,8 +140,7 @@ void TestDisplay::blinkOnTwiceKeepsPhase()
     QVERIFY(form.Timer2.remainingTime() < 700);
 }
 
-void TestDisplay::blinkAlternatesGreyFirst()
-{
+void TestDisplay::blinkAlternatesGreyFirst() {
     FakeServices fakes;
     TForm1 form;
     form.tenmetuSet(1);
@@ -164,8 +155,7 @@ void TestDisplay::blinkAlternatesGreyFirst()
     QVERIFY(!form.Timer2.isActive());
 }
 
-void TestDisplay::greyPixels_data()
-{
+void TestDisplay::greyPixels_data() {
     QTest::addColumn<QRgb>("in");
     QTest::addColumn<QRgb>("out");
     QTest::newRow("red") << qRgba(255, 0, 0, 255) << qRgba(54, 54, 54, 255);
@@ -174,14 +164,13 @@ void TestDisplay::greyPixels_data()
     QTest::newRow("white") << qRgba(255, 255, 255, 255) << qRgba(255, 255, 255, 255);
     QTest::newRow("black") << qRgba(0, 0, 0, 255) << qRgba(0, 0, 0, 255);
     QTest::newRow("antique white") << qRgba(0xFA, 0xEB, 0xD7, 255) << qRgba(237, 237, 237, 255);
-    QTest::newRow("half-transparent yellow") << qRgba(255, 255, 0, 128)
-                                             << qRgba(237, 237, 237, 128);
+    QTest::newRow("half-transparent yellow")
+        << qRgba(255, 255, 0, 128) << qRgba(237, 237, 237, 128);
     QTest::newRow("transparent") << qRgba(0, 0, 0, 0) << qRgba(0, 0, 0, 0);
 }
 
 // L = 0.2126 R + 0.7152 G + 0.0722 B in all three channels, alpha kept.
-void TestDisplay::greyPixels()
-{
+void TestDisplay::greyPixels() {
     QFETCH(QRgb, in);
     QFETCH(QRgb, out);
     QCOMPARE(greyPixel(in), out);
@@ -191,8 +180,7 @@ void TestDisplay::greyPixels()
 
 // The grey layer is the whole image area: frame, picture and the info bar when shown; the
 // stored picture keeps its colours.
-void TestDisplay::greyCoversFrameAndInfoBar()
-{
+void TestDisplay::greyCoversFrameAndInfoBar() {
     FakeServices fakes;
     TForm1 form;
     form.show();
@@ -206,10 +194,8 @@ void TestDisplay::greyCoversFrameAndInfoBar()
     for (const QPoint p : {QPoint(100, 100), QPoint(2, 100), QPoint(100, 12), QPoint(197, 197)}) {
         const QRgb c = shot.pixel(p);
         QVERIFY2(qRed(c) == qGreen(c) && qGreen(c) == qBlue(c),
-                 qPrintable(QStringLiteral("(%1,%2) is %3")
-                                .arg(p.x())
-                                .arg(p.y())
-                                .arg(QColor(c).name())));
+                 qPrintable(
+                     QStringLiteral("(%1,%2) is %3").arg(p.x()).arg(p.y()).arg(QColor(c).name())));
     }
     QCOMPARE(qRed(shot.pixel(100, 100)), 54);
     QCOMPARE(QColor(form.form()->ImageControl1->picture().pixel(0, 0)), QColor(Qt::red));
@@ -218,8 +204,7 @@ void TestDisplay::greyCoversFrameAndInfoBar()
 }
 
 // Menu commands: each item runs its one call; marks change only through the setters.
-void TestDisplay::menuCommands()
-{
+void TestDisplay::menuCommands() {
     FakeServices fakes;
     TForm1 form;
     form.show();

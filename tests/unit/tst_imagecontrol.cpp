@@ -17,30 +17,28 @@ private slots:
     void pictureIsACopy();
 };
 
-void TestImageControl::fitRect_data()
-{
+void TestImageControl::fitRect_data() {
     QTest::addColumn<QSizeF>("picture");
     QTest::addColumn<QRectF>("box");
     QTest::addColumn<QRectF>("fitted");
 
-    QTest::newRow("square grows to fill") << QSizeF(64, 64) << QRectF(0, 0, 200, 200)
-                                          << QRectF(0, 0, 200, 200);
+    QTest::newRow("square grows to fill")
+        << QSizeF(64, 64) << QRectF(0, 0, 200, 200) << QRectF(0, 0, 200, 200);
     QTest::newRow("wide shrinks, centred vertically")
         << QSizeF(1000, 500) << QRectF(0, 0, 200, 200) << QRectF(0, 50, 200, 100);
     QTest::newRow("tall shrinks, centred horizontally")
         << QSizeF(50, 200) << QRectF(0, 0, 200, 100) << QRectF(87.5, 0, 25, 100);
-    QTest::newRow("box offset is kept") << QSizeF(300, 100) << QRectF(5, 5, 390, 190)
-                                        << QRectF(5, 35, 390, 130);
-    QTest::newRow("same aspect fills exactly") << QSizeF(400, 200) << QRectF(10, 20, 100, 50)
-                                               << QRectF(10, 20, 100, 50);
-    QTest::newRow("one pixel picture") << QSizeF(1, 1) << QRectF(0, 0, 50, 80)
-                                       << QRectF(0, 15, 50, 50);
+    QTest::newRow("box offset is kept")
+        << QSizeF(300, 100) << QRectF(5, 5, 390, 190) << QRectF(5, 35, 390, 130);
+    QTest::newRow("same aspect fills exactly")
+        << QSizeF(400, 200) << QRectF(10, 20, 100, 50) << QRectF(10, 20, 100, 50);
+    QTest::newRow("one pixel picture")
+        << QSizeF(1, 1) << QRectF(0, 0, 50, 80) << QRectF(0, 15, 50, 50);
     QTest::newRow("empty picture") << QSizeF(0, 0) << QRectF(0, 0, 200, 200) << QRectF();
     QTest::newRow("empty box") << QSizeF(64, 64) << QRectF(0, 0, 0, 10) << QRectF();
 }
 
-void TestImageControl::fitRect()
-{
+void TestImageControl::fitRect() {
     QFETCH(QSizeF, picture);
     QFETCH(QRectF, box);
     QFETCH(QRectF, fitted);
@@ -49,29 +47,27 @@ void TestImageControl::fitRect()
 
 // Where the note draws a picture, in window coordinates, for the two margin modes: with the
 // margin off the picture's box is the whole client area; with it on, inset by 5 on every side.
-void TestImageControl::pictureInWindow_data()
-{
+void TestImageControl::pictureInWindow_data() {
     QTest::addColumn<QSize>("picture");
     QTest::addColumn<QSize>("window");
     QTest::addColumn<int>("margin");
     QTest::addColumn<QRectF>("drawn");
 
-    QTest::newRow("start picture, margin off") << QSize(64, 64) << QSize(200, 200) << -5
-                                               << QRectF(0, 0, 200, 200);
-    QTest::newRow("1000x500, margin off") << QSize(1000, 500) << QSize(200, 200) << -5
-                                          << QRectF(0, 50, 200, 100);
-    QTest::newRow("1000x500, margin on") << QSize(1000, 500) << QSize(200, 200) << 0
-                                         << QRectF(5, 52.5, 190, 95);
+    QTest::newRow("start picture, margin off")
+        << QSize(64, 64) << QSize(200, 200) << -5 << QRectF(0, 0, 200, 200);
+    QTest::newRow("1000x500, margin off")
+        << QSize(1000, 500) << QSize(200, 200) << -5 << QRectF(0, 50, 200, 100);
+    QTest::newRow("1000x500, margin on")
+        << QSize(1000, 500) << QSize(200, 200) << 0 << QRectF(5, 52.5, 190, 95);
     QTest::newRow("300x100 in wide window, margin on")
         << QSize(300, 100) << QSize(400, 200) << 0 << QRectF(5, 35, 390, 130);
     QTest::newRow("300x100 in wide window, margin off")
         << QSize(300, 100) << QSize(400, 200) << -5 << QRectF(0, 100.0 / 3, 400, 400.0 / 3);
-    QTest::newRow("smallest window, margin on") << QSize(64, 64) << QSize(50, 50) << 0
-                                                << QRectF(5, 5, 40, 40);
+    QTest::newRow("smallest window, margin on")
+        << QSize(64, 64) << QSize(50, 50) << 0 << QRectF(5, 5, 40, 40);
 }
 
-void TestImageControl::pictureInWindow()
-{
+void TestImageControl::pictureInWindow() {
     QFETCH(QSize, picture);
     QFETCH(QSize, window);
     QFETCH(int, margin);
@@ -98,8 +94,7 @@ void TestImageControl::pictureInWindow()
                             .arg(actual.height())));
 }
 
-void TestImageControl::drawsFittedPicture()
-{
+void TestImageControl::drawsFittedPicture() {
     FakeServices fakes;
     TForm1 form;
     form.show();
@@ -117,8 +112,7 @@ void TestImageControl::drawsFittedPicture()
     }
 }
 
-void TestImageControl::emptyPictureDrawsFrameOnly()
-{
+void TestImageControl::emptyPictureDrawsFrameOnly() {
     FakeServices fakes;
     TForm1 form;
     form.show();
@@ -134,8 +128,7 @@ void TestImageControl::emptyPictureDrawsFrameOnly()
 }
 
 // The picture keeps its own pixels: changing the image it was given changes nothing.
-void TestImageControl::pictureIsACopy()
-{
+void TestImageControl::pictureIsACopy() {
     FakeServices fakes;
     TForm1 form;
     QImage source(4, 4, QImage::Format_ARGB32);

@@ -6,8 +6,8 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
-#include <QWindow>
 #include <QTimer>
+#include <QWindow>
 
 Q_DECLARE_METATYPE(QList<QPointF>)
 
@@ -20,8 +20,7 @@ const QPoint kWindowAt(100, 100);
 // grab. Events are far apart in time unless a double-click is wanted.
 ulong eventTime = 1;
 void send(QWidget *area, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held,
-          QPointF global, ulong after = 5000)
-{
+          QPointF global, ulong after = 5000) {
     QWindow *window = area->window()->windowHandle();
     eventTime += after;
     qt_handleMouseEvent(window, global - QPointF(area->window()->pos()), global, held, button, type,
@@ -33,23 +32,19 @@ void send(QWidget *area, QEvent::Type type, Qt::MouseButton button, Qt::MouseBut
 struct Note {
     FakeServices fakes;
     TForm1 form;
-    Note()
-    {
+    Note() {
         form.show();
         form.move(kWindowAt);
     }
     QWidget *area() { return form.form()->ImageControl1; }
     QPointF at(QPointF offset) const { return QPointF(kWindowAt) + offset; }
-    void press(Qt::MouseButton b, Qt::MouseButtons held, QPointF offset)
-    {
+    void press(Qt::MouseButton b, Qt::MouseButtons held, QPointF offset) {
         send(area(), QEvent::MouseButtonPress, b, held, at(offset));
     }
-    void moveTo(Qt::MouseButtons held, QPointF offset)
-    {
+    void moveTo(Qt::MouseButtons held, QPointF offset) {
         send(area(), QEvent::MouseMove, Qt::NoButton, held, at(offset));
     }
-    void release(Qt::MouseButton b, Qt::MouseButtons held, QPointF offset)
-    {
+    void release(Qt::MouseButton b, Qt::MouseButtons held, QPointF offset) {
         send(area(), QEvent::MouseButtonRelease, b, held, at(offset));
     }
 };
@@ -70,8 +65,7 @@ private slots:
     void doubleClickPasteKeepsSize();
 };
 
-void TestMouse::resizeDrag_data()
-{
+void TestMouse::resizeDrag_data() {
     QTest::addColumn<QPointF>("press");
     QTest::addColumn<QList<QPointF>>("path"); // pointer offsets from the window's corner
     QTest::addColumn<QSize>("size");
@@ -95,13 +89,11 @@ void TestMouse::resizeDrag_data()
         << QPointF(100, 100) << QList<QPointF>{{97.5, 96.5}} << QSize(198, 196);
     QTest::newRow("fractions round to nearest")
         << QPointF(100.25, 100.75) << QList<QPointF>{{100.6, 101.2}} << QSize(200, 200);
-    QTest::newRow("last position decides") << QPointF(100, 100)
-                                            << QList<QPointF>{{180, 180}, {120, 90}}
-                                            << QSize(220, 190);
+    QTest::newRow("last position decides")
+        << QPointF(100, 100) << QList<QPointF>{{180, 180}, {120, 90}} << QSize(220, 190);
 }
 
-void TestMouse::resizeDrag()
-{
+void TestMouse::resizeDrag() {
     QFETCH(QPointF, press);
     QFETCH(QList<QPointF>, path);
     QFETCH(QSize, size);
@@ -118,8 +110,7 @@ void TestMouse::resizeDrag()
     QCOMPARE(note.form.pos(), kWindowAt); // the top-left corner stays
 }
 
-void TestMouse::leavingEndsResize()
-{
+void TestMouse::leavingEndsResize() {
     Note note;
     note.form.form()->Panel2->show();
     note.press(Qt::LeftButton, Qt::LeftButton, {150, 150});
@@ -135,8 +126,7 @@ void TestMouse::leavingEndsResize()
     QCOMPARE(note.form.size(), QSize(220, 210));
 }
 
-void TestMouse::middleDragMoves()
-{
+void TestMouse::middleDragMoves() {
     Note note;
     note.press(Qt::MiddleButton, Qt::MiddleButton, {50, 60});
     QVERIFY(!resizing);
@@ -150,8 +140,7 @@ void TestMouse::middleDragMoves()
     QCOMPARE(note.form.pos(), kWindowAt + QPoint(70, 40));
 }
 
-void TestMouse::middlePressDuringResizeMoves()
-{
+void TestMouse::middlePressDuringResizeMoves() {
     Note note;
     note.press(Qt::LeftButton, Qt::LeftButton, {150, 150});
     note.moveTo(Qt::LeftButton, {170, 150});
@@ -168,8 +157,7 @@ void TestMouse::middlePressDuringResizeMoves()
     QCOMPARE(note.form.size(), QSize(220, 200));
 }
 
-void TestMouse::infoBarFollowsPointer()
-{
+void TestMouse::infoBarFollowsPointer() {
     Note note;
     QWidget *bar = note.form.form()->Panel2;
     QVERIFY(bar->isHidden());
@@ -183,8 +171,7 @@ void TestMouse::infoBarFollowsPointer()
 
 // A window manager that answers late may leave the window at an older size than the last move
 // asked for; the note asks again once the drag is over.
-void TestMouse::sizeSettlesAfterLateAnswer()
-{
+void TestMouse::sizeSettlesAfterLateAnswer() {
     Note note;
     note.press(Qt::LeftButton, Qt::LeftButton, {100, 100});
     note.moveTo(Qt::LeftButton, {130, 110});
@@ -193,8 +180,7 @@ void TestMouse::sizeSettlesAfterLateAnswer()
     QTRY_COMPARE(note.form.size(), QSize(230, 210));
 }
 
-void TestMouse::menuOrModalBoxEndsDrags()
-{
+void TestMouse::menuOrModalBoxEndsDrags() {
     Note note;
     note.press(Qt::LeftButton, Qt::LeftButton, {100, 100});
     QEvent blocked(QEvent::WindowBlocked);
@@ -213,17 +199,16 @@ void TestMouse::menuOrModalBoxEndsDrags()
     QCOMPARE(note.form.size(), QSize(200, 200));
 }
 
-void TestMouse::doubleClickPasteKeepsSize()
-{
+void TestMouse::doubleClickPasteKeepsSize() {
     Note note;
     note.fakes.clipboard->value.kind = platform::ClipboardValue::Kind::Image;
     note.fakes.clipboard->value.image = QImage(10, 10, QImage::Format_ARGB32);
     note.press(Qt::LeftButton, Qt::LeftButton, {100, 100});
-    send(note.area(), QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton,
-         note.at({100, 100}), 10);
+    send(note.area(), QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, note.at({100, 100}),
+         10);
     QSignalSpy downs(note.form.form()->ImageControl1, &ImageControl::mouseDown);
-    send(note.area(), QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton,
-         note.at({100, 100}), 10);
+    send(note.area(), QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, note.at({100, 100}),
+         10);
     // The second press is reported once, marked as double, and then pastes.
     QCOMPARE(downs.count(), 1);
     QVERIFY(downs[0][1].value<TShiftState>() & ssDouble);

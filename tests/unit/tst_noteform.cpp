@@ -15,8 +15,7 @@
 namespace {
 
 // The menu item reached by a path of captions from the popup menu, or null.
-QAction *menuItem(QMenu *menu, const QStringList &path)
-{
+QAction *menuItem(QMenu *menu, const QStringList &path) {
     QAction *found = nullptr;
     for (const QString &caption : path) {
         if (!menu)
@@ -32,8 +31,7 @@ QAction *menuItem(QMenu *menu, const QStringList &path)
     return found;
 }
 
-QStringList captions(const QMenu *menu)
-{
+QStringList captions(const QMenu *menu) {
     QStringList out;
     for (const QAction *a : menu->actions())
         out << a->text();
@@ -59,14 +57,12 @@ private slots:
     void closingAnotherWindowDoesNot();
 };
 
-void TestNoteForm::init()
-{
+void TestNoteForm::init() {
     // Every event binding of the window definition must find its handler.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::connect")));
 }
 
-void TestNoteForm::windowDefinition()
-{
+void TestNoteForm::windowDefinition() {
     FakeServices fakes;
     TForm1 form;
     QCOMPARE(Form1, &form);
@@ -88,8 +84,7 @@ void TestNoteForm::windowDefinition()
     QVERIFY(acPaste->shortcut().isEmpty());
 }
 
-void TestNoteForm::controlTree()
-{
+void TestNoteForm::controlTree() {
     FakeServices fakes;
     TForm1 form;
     form.resize(320, 240);
@@ -117,15 +112,13 @@ void TestNoteForm::controlTree()
              Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-void TestNoteForm::menuTree()
-{
+void TestNoteForm::menuTree() {
     FakeServices fakes;
     TForm1 form;
     QMenu *menu = form.form()->PopupMenu1;
-    QCOMPARE(captions(menu),
-             (QStringList{"キー入力監視", "フォーム表示On/Offキー文字", "貼り付け", "画面クリア",
-                          "余白", "モノクロ点滅", "最小化", "About", "----------",
-                          "Stiqletの終了"}));
+    QCOMPARE(captions(menu), (QStringList{"キー入力監視", "フォーム表示On/Offキー文字", "貼り付け",
+                                          "画面クリア", "余白", "モノクロ点滅", "最小化", "About",
+                                          "----------", "Stiqletの終了"}));
     QCOMPARE(captions(form.form()->pmKiiOnOff), (QStringList{"有り", "無し"}));
     QCOMPARE(captions(form.form()->pmYohaku), (QStringList{"有り", "無し"}));
     QCOMPARE(captions(form.form()->pmTenmetu), (QStringList{"有り", "無し"}));
@@ -135,8 +128,7 @@ void TestNoteForm::menuTree()
     QVERIFY(form.form()->MenuItem1->isEnabled());
 }
 
-void TestNoteForm::menuMarks_data()
-{
+void TestNoteForm::menuMarks_data() {
     QTest::addColumn<QStringList>("path");
     QTest::addColumn<bool>("checked");
     QTest::newRow("monitoring on") << QStringList{"キー入力監視", "有り"} << true;
@@ -153,8 +145,7 @@ void TestNoteForm::menuMarks_data()
 }
 
 // The marks a fresh note shows once it is on screen.
-void TestNoteForm::menuMarks()
-{
+void TestNoteForm::menuMarks() {
     QFETCH(QStringList, path);
     QFETCH(bool, checked);
     FakeServices fakes;
@@ -165,8 +156,7 @@ void TestNoteForm::menuMarks()
     QCOMPARE(item->isChecked(), checked);
 }
 
-void TestNoteForm::stateAfterCreate()
-{
+void TestNoteForm::stateAfterCreate() {
     FakeServices fakes;
     // Whatever an earlier window left behind, creation starts from the same state.
     keyLetters = {};
@@ -184,8 +174,7 @@ void TestNoteForm::stateAfterCreate()
     QCOMPARE(form.form()->Label1->text(), QStringLiteral("Label1"));
 }
 
-void TestNoteForm::firstShowDoesItsWorkOnce()
-{
+void TestNoteForm::firstShowDoesItsWorkOnce() {
     FakeServices fakes;
     TForm1 form;
     auto *ui = form.form();
@@ -215,8 +204,7 @@ void TestNoteForm::firstShowDoesItsWorkOnce()
     QVERIFY(ui->Panel2->isVisible());
 }
 
-void TestNoteForm::centredAtFirstShowOnly()
-{
+void TestNoteForm::centredAtFirstShowOnly() {
     FakeServices fakes;
     TForm1 form;
     form.show();
@@ -228,8 +216,7 @@ void TestNoteForm::centredAtFirstShowOnly()
     QCOMPARE(form.pos(), area.topLeft() + QPoint(7, 11));
 }
 
-void TestNoteForm::rightPressOpensMenuAtPointer()
-{
+void TestNoteForm::rightPressOpensMenuAtPointer() {
     FakeServices fakes;
     TForm1 form;
     form.show();
@@ -252,8 +239,7 @@ void TestNoteForm::rightPressOpensMenuAtPointer()
     QCOMPARE(downs.count(), 0);
 }
 
-void TestNoteForm::closingTheNoteEndsTheLoop()
-{
+void TestNoteForm::closingTheNoteEndsTheLoop() {
     FakeServices fakes;
     TForm1 form;
     TForm3 about;
@@ -269,8 +255,7 @@ void TestNoteForm::closingTheNoteEndsTheLoop()
 
 // Closing the About window, or any window but the note, leaves the program running, also while
 // the note is hidden.
-void TestNoteForm::closingAnotherWindowDoesNot()
-{
+void TestNoteForm::closingAnotherWindowDoesNot() {
     FakeServices fakes;
     TForm1 form;
     TForm3 about;
@@ -288,8 +273,7 @@ void TestNoteForm::closingAnotherWindowDoesNot()
     QVERIFY(about.isHidden());
 }
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     TestNoteForm test;

@@ -22,23 +22,20 @@ namespace {
 const QString kPasteError = QStringLiteral(
     "Stiqlet イメージ貼り付けエラー\r\nクリップボードのデータがイメージ型ではないかもしれません");
 
-QImage filled(int w, int h, QRgb color)
-{
+QImage filled(int w, int h, QRgb color) {
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(color);
     return image;
 }
 
-ClipboardValue text(const QString &t)
-{
+ClipboardValue text(const QString &t) {
     ClipboardValue v;
     v.kind = Kind::Text;
     v.text = t;
     return v;
 }
 
-ClipboardValue image(const QImage &i)
-{
+ClipboardValue image(const QImage &i) {
     ClipboardValue v;
     v.kind = Kind::Image;
     v.image = i;
@@ -49,16 +46,14 @@ ClipboardValue image(const QImage &i)
 struct Note {
     FakeServices fakes;
     TForm1 form;
-    Note()
-    {
+    Note() {
         form.show();
         area()->setPicture(filled(20, 10, qRgba(0, 0, 255, 255)));
     }
     ImageControl *area() { return form.form()->ImageControl1; }
 };
 
-void sendDrop(QWidget *target, QMimeData *mime, bool *accepted, bool drop)
-{
+void sendDrop(QWidget *target, QMimeData *mime, bool *accepted, bool drop) {
     const QPointF at(30, 30);
     QDragEnterEvent enter(at.toPoint(), Qt::CopyAction | Qt::LinkAction, mime, Qt::LeftButton,
                           Qt::NoModifier);
@@ -95,8 +90,7 @@ private:
     QString file(const QString &name, const QByteArray &content);
 };
 
-QString TestPaste::file(const QString &name, const QByteArray &content)
-{
+QString TestPaste::file(const QString &name, const QByteArray &content) {
     const QString path = m_dir.filePath(name);
     QFile f(path);
     if (f.open(QIODevice::WriteOnly))
@@ -104,22 +98,20 @@ QString TestPaste::file(const QString &name, const QByteArray &content)
     return path;
 }
 
-void TestPaste::paste_data()
-{
+void TestPaste::paste_data() {
     QTest::addColumn<ClipboardValue>("clipboard");
     QTest::addColumn<QSize>("pictureSize");
     QTest::addColumn<bool>("message");
 
-    QTest::newRow("image replaces picture") << image(filled(300, 100, 0xFF00FF00))
-                                            << QSize(300, 100) << false;
+    QTest::newRow("image replaces picture")
+        << image(filled(300, 100, 0xFF00FF00)) << QSize(300, 100) << false;
     QTest::newRow("empty clipboard empties picture") << ClipboardValue{} << QSize(0, 0) << false;
     QTest::newRow("undecodable bitmap empties picture") << image(QImage()) << QSize(0, 0) << false;
     QTest::newRow("text keeps picture") << text(QStringLiteral("hello")) << QSize(20, 10) << true;
     QTest::newRow("empty text keeps picture") << text(QString()) << QSize(20, 10) << true;
 }
 
-void TestPaste::paste()
-{
+void TestPaste::paste() {
     QFETCH(ClipboardValue, clipboard);
     QFETCH(QSize, pictureSize);
     QFETCH(bool, message);
@@ -142,8 +134,7 @@ void TestPaste::paste()
     QCOMPARE(note.form.size(), QSize(200, 200));
 }
 
-void TestPaste::pasteWithoutClipboardDoesNothing()
-{
+void TestPaste::pasteWithoutClipboardDoesNothing() {
     Note note;
     platform::services::setClipboard(nullptr);
     note.form.acPasteExecute();
@@ -151,8 +142,7 @@ void TestPaste::pasteWithoutClipboardDoesNothing()
     QVERIFY(note.fakes.dialogs->shown.isEmpty());
 }
 
-void TestPaste::failingReadShowsTheMessage()
-{
+void TestPaste::failingReadShowsTheMessage() {
     Note note;
     note.fakes.clipboard->onRead = [] { throw std::runtime_error("owner vanished"); };
     note.form.acPasteExecute();
@@ -161,8 +151,7 @@ void TestPaste::failingReadShowsTheMessage()
     QCOMPARE(note.area()->picture().size(), QSize(20, 10));
 }
 
-void TestPaste::messageBoxWithoutDialogService()
-{
+void TestPaste::messageBoxWithoutDialogService() {
     Note note;
     QVERIFY(note.form.myMesejBoxOk(&note.form, QStringLiteral("x")));
     platform::services::setDialogs(nullptr);
@@ -172,8 +161,7 @@ void TestPaste::messageBoxWithoutDialogService()
     QCOMPARE(note.area()->picture().size(), QSize(20, 10));
 }
 
-void TestPaste::doubleClickPastes()
-{
+void TestPaste::doubleClickPastes() {
     Note note;
     note.fakes.clipboard->value = image(filled(1000, 500, 0xFFFF0000));
     QTest::mouseDClick(note.area(), Qt::LeftButton, {}, QPoint(100, 100));
@@ -186,8 +174,7 @@ void TestPaste::doubleClickPastes()
 }
 
 // The stored picture keeps its colours while the note is shown grey.
-void TestPaste::pasteWhileGreyKeepsColours()
-{
+void TestPaste::pasteWhileGreyKeepsColours() {
     Note note;
     note.form.MonochromeEffect1()->setEnabled(true);
     note.fakes.clipboard->value = image(filled(10, 10, 0xFFFF0000));
@@ -195,16 +182,14 @@ void TestPaste::pasteWhileGreyKeepsColours()
     QCOMPARE(QColor(note.area()->picture().pixel(5, 5)), QColor(Qt::red));
 }
 
-void TestPaste::clear_data()
-{
+void TestPaste::clear_data() {
     QTest::addColumn<QImage>("before");
     QTest::newRow("opaque picture") << filled(300, 100, 0xFF123456);
     QTest::newRow("transparent picture") << filled(7, 3, 0x00000000);
     QTest::newRow("empty picture") << QImage();
 }
 
-void TestPaste::clear()
-{
+void TestPaste::clear() {
     QFETCH(QImage, before);
     Note note;
     note.area()->setPicture(before);
@@ -216,8 +201,7 @@ void TestPaste::clear()
             QCOMPARE(after.pixel(x, y), 0xFFFFFFFFu);
 }
 
-void TestPaste::dropAcceptance_data()
-{
+void TestPaste::dropAcceptance_data() {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("plainText");
     QTest::addColumn<bool>("accepted");
@@ -252,8 +236,7 @@ void TestPaste::dropAcceptance_data()
     QTest::newRow("nothing") << QStringList{} << QString() << false;
 }
 
-void TestPaste::dropAcceptance()
-{
+void TestPaste::dropAcceptance() {
     QFETCH(QStringList, files);
     QFETCH(QString, plainText);
     QFETCH(bool, accepted);
@@ -272,8 +255,7 @@ void TestPaste::dropAcceptance()
     QCOMPARE(wasAccepted, accepted);
 }
 
-void TestPaste::dropReplacesPicture()
-{
+void TestPaste::dropReplacesPicture() {
     Note note;
     const QString path = m_dir.filePath(QStringLiteral("drop.PNG"));
     QVERIFY(filled(30, 60, 0xFF00FF00).save(path, "PNG"));
@@ -289,8 +271,7 @@ void TestPaste::dropReplacesPicture()
     QVERIFY(note.fakes.dialogs->shown.isEmpty());
 }
 
-void TestPaste::dropOfBrokenFileKeepsPicture()
-{
+void TestPaste::dropOfBrokenFileKeepsPicture() {
     Note note;
     const QString path = file(QStringLiteral("broken.png"), QByteArray("\x89PNG\r\n\x1a\nxx", 10));
     QMimeData mime;

@@ -22,28 +22,33 @@ private slots:
     void panelLooks();
 };
 
-void TestStyleBook::chooseEntry_data()
-{
+void TestStyleBook::chooseEntry_data() {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("os");
     QTest::addColumn<QString>("title");
     QTest::addColumn<int>("chosen");
 
     const QStringList note{QString(), QStringLiteral("Windows 11 Desktop")};
-    QTest::newRow("windows 11 picks its entry") << note << "Windows" << "Windows 11 Desktop" << 1;
-    QTest::newRow("windows 10 falls back to first") << note << "Windows" << "Windows 10 Desktop" << 0;
-    QTest::newRow("linux falls back to first") << note << "Linux" << "Linux Desktop" << 0;
-    QTest::newRow("no names at all") << note << "" << "" << 0;
+    QTest::newRow("windows 11 picks its entry") << note << "Windows"
+                                                << "Windows 11 Desktop" << 1;
+    QTest::newRow("windows 10 falls back to first") << note << "Windows"
+                                                    << "Windows 10 Desktop" << 0;
+    QTest::newRow("linux falls back to first") << note << "Linux"
+                                               << "Linux Desktop" << 0;
+    QTest::newRow("no names at all") << note << ""
+                                     << "" << 0;
     QTest::newRow("os name wins over title")
-        << QStringList{"", "Windows 11 Desktop", "windows"} << "Windows" << "Windows 11 Desktop" << 2;
-    QTest::newRow("os name ignores case") << QStringList{"", "LINUX"} << "linux" << "" << 1;
-    QTest::newRow("title is compared exactly")
-        << note << "Windows" << "windows 11 desktop" << 0;
-    QTest::newRow("empty sheet") << QStringList{} << "Windows" << "Windows 11 Desktop" << -1;
+        << QStringList{"", "Windows 11 Desktop", "windows"} << "Windows"
+        << "Windows 11 Desktop" << 2;
+    QTest::newRow("os name ignores case") << QStringList{"", "LINUX"} << "linux"
+                                          << "" << 1;
+    QTest::newRow("title is compared exactly") << note << "Windows"
+                                               << "windows 11 desktop" << 0;
+    QTest::newRow("empty sheet") << QStringList{} << "Windows"
+                                 << "Windows 11 Desktop" << -1;
 }
 
-void TestStyleBook::chooseEntry()
-{
+void TestStyleBook::chooseEntry() {
     QFETCH(QStringList, entries);
     QFETCH(QString, os);
     QFETCH(QString, title);
@@ -51,8 +56,7 @@ void TestStyleBook::chooseEntry()
     QCOMPARE(platform::chooseStyleEntry(entries, os, title), chosen);
 }
 
-void TestStyleBook::platformTitle_data()
-{
+void TestStyleBook::platformTitle_data() {
     QTest::addColumn<QOperatingSystemVersion>("os");
     QTest::addColumn<QString>("title");
     using V = QOperatingSystemVersion;
@@ -62,31 +66,31 @@ void TestStyleBook::platformTitle_data()
     QTest::newRow("last build before 11") << V(V::Windows, 10, 0, 21999) << "Windows 10 Desktop";
 }
 
-void TestStyleBook::platformTitle()
-{
+void TestStyleBook::platformTitle() {
     QFETCH(QOperatingSystemVersion, os);
     QFETCH(QString, title);
     QCOMPARE(platform::platformStyleTitle(os), title);
     QCOMPARE(platform::osName(os), QStringLiteral("Windows"));
 }
 
-void TestStyleBook::panelLooks_data()
-{
+void TestStyleBook::panelLooks_data() {
     QTest::addColumn<QString>("os");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QColor>("infoBarFill");
 
     const QColor antiqueWhite(0xFA, 0xEB, 0xD7);
     const QColor standard(0xF0, 0xF0, 0xF0);
-    QTest::newRow("windows 11") << "Windows" << "Windows 11 Desktop" << antiqueWhite;
-    QTest::newRow("windows 10") << "Windows" << "Windows 10 Desktop" << standard;
-    QTest::newRow("linux") << "Linux" << "Linux Desktop" << standard;
+    QTest::newRow("windows 11") << "Windows"
+                                << "Windows 11 Desktop" << antiqueWhite;
+    QTest::newRow("windows 10") << "Windows"
+                                << "Windows 10 Desktop" << standard;
+    QTest::newRow("linux") << "Linux"
+                           << "Linux Desktop" << standard;
 }
 
 // Only the info bar has a style of its own, and only on Windows 11; every other panel, and the
 // info bar elsewhere, takes the standard light panel with its grey outline.
-void TestStyleBook::panelLooks()
-{
+void TestStyleBook::panelLooks() {
     QFETCH(QString, os);
     QFETCH(QString, title);
     QFETCH(QColor, infoBarFill);
