@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 
 #include <memory>
@@ -12,10 +13,16 @@ class TForm3;
 // The About window; set before its creation handler runs.
 extern TForm3 *Form3;
 
-// The About window: the program's art, its version and a help text. Closing it only hides it.
+// The About window: the program's art, its version and a help text. Closing it only hides it;
+// shown again, it comes back where it was left, scrolled as it was left.
 class TForm3 : public QWidget {
     Q_OBJECT
 public:
+    // Shown as the window's caption, above the help text and beside the art.
+    static const QString kVersionText;
+    // The help text as stored with the program, one entry per line.
+    static QString storedHelpText();
+
     explicit TForm3(QWidget *parent = nullptr);
     ~TForm3() override;
 
@@ -24,6 +31,12 @@ public:
 public slots:
     void FormCreate();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void centreOnScreen();
+
     std::unique_ptr<Ui::TForm3> ui;
+    bool m_placed = false;
 };

@@ -4,6 +4,7 @@
 #include "platform/ImageDecode.h"
 #include "platform/Services.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QDropEvent>
 #include <QEvent>
@@ -58,6 +59,12 @@ QRectF fitPictureRect(const QSizeF &picture, const QRectF &box) {
     const QSizeF size = picture * scale;
     return QRectF(box.x() + (box.width() - size.width()) / 2,
                   box.y() + (box.height() - size.height()) / 2, size.width(), size.height());
+}
+
+QPoint popupMenuPosition(const QPoint &pointer, const QSize &menu, const QRect &workArea) {
+    int x = std::min(pointer.x(), workArea.x() + workArea.width() - menu.width());
+    int y = std::min(pointer.y(), workArea.y() + workArea.height() - menu.height());
+    return QPoint(std::max(x, workArea.x()), std::max(y, workArea.y()));
 }
 
 QString droppableImageFile(const QMimeData *mime) {
@@ -253,13 +260,30 @@ void ImageControl::mousePressEvent(QMouseEvent *event) {
     if (event->button() == Qt::RightButton) {
         // The menu takes the pointer; the release that would end a window drag goes to it.
         m_drag.end();
-        if (m_popupMenu)
-            m_popupMenu->exec(exactGlobal(event).toPoint());
+        openPopupMenu(exactGlobal(event));
         return;
     }
     const QPointF local = event->position();
     emit mouseDown(event->button(), shiftState(event), float(local.x()), float(local.y()),
                    exactGlobal(event));
+}
+
+void ImageControl::openPopupMenu(const QPointF &global) {
+    if (!m_popupMenu)
+        return;
+    const QPoint pointer = global.toPoint();
+    const QScreen *screen = QGuiApplication::screenAt(pointer);
+    if (!screen)
+        screen = this->screen();
+    // Qt would open the menu above the pointer near the bottom edge; place it ourselves.
+    const QPoint at = screen ? popupMenuPosition(pointer, m_popupMenu->sizeHint(),
+                                                 screen->availableGeometry())
+                             : pointer;
+    m_popupMenu->exec(at);
+    // The menu held the pointer: a leave while it was open never reached the image area.
+    const QWidget *top = window();
+    if (!QRect(top->pos(), top->size()).contains(QCursor::pos()))
+        emit mouseLeave();
 }
 
 void ImageControl::mouseDoubleClickEvent(QMouseEvent *event) {

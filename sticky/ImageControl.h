@@ -30,6 +30,11 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TShiftState)
 // aspect ratio kept, centred. Empty for an empty picture or box.
 QRectF fitPictureRect(const QSizeF &picture, const QRectF &box);
 
+// Where a popup menu of this size opens for a press at pointer: its top-left corner at the
+// pointer, shifted up and left as far as needed to stay inside the work area, but never past
+// the work area's top or left edge.
+QPoint popupMenuPosition(const QPoint &pointer, const QSize &menu, const QRect &workArea);
+
 // The file a drag offers that the note would take: the first of a list of files, when it exists
 // and its name ends in an image extension the note reads. Empty when the drag is to be refused.
 QString droppableImageFile(const QMimeData *mime);
@@ -99,6 +104,7 @@ private:
     void pictureChanged();
     void acceptDrag(QDropEvent *event);
     QPointF exactGlobal(const QMouseEvent *event) const;
+    void openPopupMenu(const QPointF &global);
     const QImage &scaledPicture(const QSize &devicePixels);
 
     QImage m_picture;    // the picture as pasted: 32-bit with alpha

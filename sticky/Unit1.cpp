@@ -154,14 +154,19 @@ void TForm1::FormShow() {
 void TForm1::showEvent(QShowEvent *event) {
     // Spontaneous show events come from the desktop (a restore from the task bar); only a
     // show asked for by the program counts as showing the window.
-    if (!event->spontaneous()) {
-        if (!m_placed) {
-            centreOnScreen();
-            m_placed = true;
-        }
+    if (!event->spontaneous())
         FormShow();
-    }
     QWidget::showEvent(event);
+}
+
+void TForm1::setVisible(bool visible) {
+    // Placed before the native window exists, so that the desktop and Qt agree on where it is
+    // from the start; a window moved only once shown may keep (0, 0) as Qt's idea of its place.
+    if (visible && !m_placed) {
+        centreOnScreen();
+        m_placed = true;
+    }
+    QWidget::setVisible(visible);
 }
 
 void TForm1::centreOnScreen() {

@@ -84,6 +84,8 @@ public slots:
     void pmAboutClick();
     void pnCloseClick();
 
+    void setVisible(bool visible) override;
+
     // Gives every panel the look its style names in the style sheet entry chosen for this
     // operating system and platform style.
     void applyStyleBook(const QString &osName, const QString &platformStyleTitle);

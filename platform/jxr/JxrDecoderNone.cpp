@@ -2,15 +2,13 @@
 
 namespace platform {
 
-QImage decodeJxr(const QByteArray &, QString *whyNot)
-{
+QImage decodeJxr(const QByteArray &, QString *whyNot) {
     if (whyNot)
         *whyNot = QStringLiteral("JPEG XR is not supported in this build");
     return {};
 }
 
-bool jxrSupported()
-{
+bool jxrSupported() {
     return false;
 }
 

@@ -29,8 +29,7 @@ constexpr std::array<std::uint8_t, 26> kUsLetterKeycodes{
 constexpr std::array<std::uint8_t, 2> kUsControlKeycodes{37, 105};
 constexpr std::array<std::uint8_t, 2> kUsAltKeycodes{64, 108};
 
-template <std::size_t N> void addKeycode(std::array<std::uint8_t, N> &codes, std::uint8_t code)
-{
+template <std::size_t N> void addKeycode(std::array<std::uint8_t, N> &codes, std::uint8_t code) {
     for (auto &c : codes) {
         if (c == code)
             return;
@@ -41,6 +40,19 @@ template <std::size_t N> void addKeycode(std::array<std::uint8_t, N> &codes, std
     }
 }
 
+// The letter A..Z (0..25) a keysym stands for, either case, or -1.
+int letterOf(std::uint32_t sym) {
+    if (sym >= 'a' && sym <= 'z')
+        return int(sym - 'a');
+    if (sym >= 'A' && sym <= 'Z')
+        return int(sym - 'A');
+    return -1;
+}
+
+bool keycodeDown(const X11Keymap &keys, std::uint8_t keycode) {
+    return keycode != 0 && (keys[keycode / 8] & (1u << (keycode % 8)));
+}
+
 } // namespace
 
 // Watches the X connection for keyboard mapping changes (a new layout, a remapped key).
@@ -48,12 +60,9 @@ class KeyStateX11::MappingWatch final : public QAbstractNativeEventFilter {
 public:
     MappingWatch(KeyStateX11 *owner, std::uint8_t xkbFirstEvent)
         : m_owner(owner)
-        , m_xkbFirstEvent(xkbFirstEvent)
-    {
-    }
+        , m_xkbFirstEvent(xkbFirstEvent) {}
 
-    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override
-    {
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override {
         if (eventType != "xcb_generic_event_t")
             return false;
         const auto *event = static_cast<const xcb_generic_event_t *>(message);
@@ -71,8 +80,7 @@ private:
 };
 
 KeyStateX11::KeyStateX11(xcb_connection_t *connection)
-    : m_connection(connection)
-{
+    : m_connection(connection) {
     if (!m_connection)
         return;
     std::uint8_t xkbFirstEvent = 0;
@@ -89,88 +97,111 @@ KeyStateX11::KeyStateX11(xcb_connection_t *connection)
         QCoreApplication::instance()->installNativeEventFilter(m_watch);
 }
 
-KeyStateX11::~KeyStateX11()
-{
+KeyStateX11::~KeyStateX11() {
     if (m_watch && QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(m_watch);
     delete m_watch;
 }
 
-void KeyStateX11::rebuildMapping()
-{
+X11KeyTable X11KeyTable::fromMapping(std::uint8_t firstKeycode, int perKeycode,
+                                     const std::uint32_t *keysyms, int count) {
+    X11KeyTable table;
+    // The core mapping lists, for each keycode, the plain and shifted keysyms of the first
+    // group, then those of the second group, then the further levels: only the first four
+    // columns name the key's own letter. A letter of the first group wins over the second.
+    const int columns = keysyms ? std::min(perKeycode, 4) : 0;
+    for (int group = 0; group * 2 < columns; ++group) {
+        for (int i = 0; i < count; ++i) {
+            const int column = i % perKeycode;
+            if (column / 2 != group)
+                continue;
+            const int code = firstKeycode + i / perKeycode;
+            if (code > 255)
+                break;
+            const std::uint32_t sym = keysyms[i];
+            const int letter = letterOf(sym);
+            if (letter >= 0) {
+                if (!table.letters[letter])
+                    table.letters[letter] = std::uint8_t(code);
+            } else if (sym == XK_Control_L || sym == XK_Control_R) {
+                addKeycode(table.controls, std::uint8_t(code));
+            } else if (sym == XK_Alt_L || sym == XK_Alt_R || sym == XK_Meta_L || sym == XK_Meta_R) {
+                addKeycode(table.alts, std::uint8_t(code));
+            }
+        }
+    }
+    // A US position that carries another letter in this layout would make that letter's key
+    // answer for two letters: the missing letter then has no key.
+    const std::array<std::uint8_t, 26> found = table.letters;
+    for (std::size_t i = 0; i < table.letters.size(); ++i) {
+        const std::uint8_t us = kUsLetterKeycodes[i];
+        if (!table.letters[i] && std::find(found.begin(), found.end(), us) == found.end())
+            table.letters[i] = us;
+    }
+    if (!table.controls[0])
+        std::copy(kUsControlKeycodes.begin(), kUsControlKeycodes.end(), table.controls.begin());
+    if (!table.alts[0])
+        std::copy(kUsAltKeycodes.begin(), kUsAltKeycodes.end(), table.alts.begin());
+    return table;
+}
+
+X11KeyTable X11KeyTable::usDefault() {
+    return fromMapping(0, 0, nullptr, 0);
+}
+
+bool X11KeyTable::isDown(const X11Keymap &keys, int virtualKey) const {
+    auto anyDown = [&keys](const auto &codes) {
+        return std::any_of(codes.begin(), codes.end(),
+                           [&keys](std::uint8_t c) { return keycodeDown(keys, c); });
+    };
+    if (virtualKey == VK_CONTROL)
+        return anyDown(controls);
+    if (virtualKey == VK_MENU)
+        return anyDown(alts);
+    if (virtualKey >= 'A' && virtualKey <= 'Z')
+        return keycodeDown(keys, letters[std::size_t(virtualKey - 'A')]);
+    return false;
+}
+
+void KeyStateX11::rebuildMapping() {
     m_mappingValid = true;
-    m_letters = {};
-    m_controls = {};
-    m_alts = {};
     const xcb_setup_t *setup = xcb_get_setup(m_connection);
     const std::uint8_t first = setup->min_keycode;
     const int count = setup->max_keycode - setup->min_keycode + 1;
     xcb_get_keyboard_mapping_reply_t *reply = xcb_get_keyboard_mapping_reply(
-        m_connection, xcb_get_keyboard_mapping(m_connection, first, std::uint8_t(count)),
-        nullptr);
-    if (reply) {
-        const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(reply);
-        const int perCode = reply->keysyms_per_keycode;
-        const int total = xcb_get_keyboard_mapping_keysyms_length(reply);
-        for (int i = 0; i < total; ++i) {
-            const xcb_keysym_t sym = syms[i];
-            const auto code = std::uint8_t(first + i / std::max(perCode, 1));
-            // Only the first two levels count: the key's own letter, plain or shifted.
-            if (i % perCode >= 2)
-                continue;
-            if (sym >= 'a' && sym <= 'z' && !m_letters[sym - 'a'])
-                m_letters[sym - 'a'] = code;
-            else if (sym >= 'A' && sym <= 'Z' && !m_letters[sym - 'A'])
-                m_letters[sym - 'A'] = code;
-            else if (sym == XK_Control_L || sym == XK_Control_R)
-                addKeycode(m_controls, code);
-            else if (sym == XK_Alt_L || sym == XK_Alt_R || sym == XK_Meta_L || sym == XK_Meta_R)
-                addKeycode(m_alts, code);
-        }
-        std::free(reply);
+        m_connection, xcb_get_keyboard_mapping(m_connection, first, std::uint8_t(count)), nullptr);
+    if (!reply) {
+        m_table = X11KeyTable::usDefault();
+        return;
     }
-    for (std::size_t i = 0; i < m_letters.size(); ++i)
-        if (!m_letters[i])
-            m_letters[i] = kUsLetterKeycodes[i];
-    if (!m_controls[0])
-        std::copy(kUsControlKeycodes.begin(), kUsControlKeycodes.end(), m_controls.begin());
-    if (!m_alts[0])
-        std::copy(kUsAltKeycodes.begin(), kUsAltKeycodes.end(), m_alts.begin());
+    m_table = X11KeyTable::fromMapping(first, reply->keysyms_per_keycode,
+                                       xcb_get_keyboard_mapping_keysyms(reply),
+                                       xcb_get_keyboard_mapping_keysyms_length(reply));
+    std::free(reply);
 }
 
-void KeyStateX11::update()
-{
-    m_keys.fill(0);
-    if (!m_connection || xcb_connection_has_error(m_connection))
+void KeyStateX11::update() {
+    if (!m_connection || xcb_connection_has_error(m_connection)) {
+        m_keys.fill(0);
         return;
+    }
     if (!m_mappingValid)
         rebuildMapping();
+    // One round trip. libxcb allocates the reply (and its own bookkeeping) itself; nothing
+    // here allocates.
     xcb_query_keymap_reply_t *reply =
         xcb_query_keymap_reply(m_connection, xcb_query_keymap(m_connection), nullptr);
-    if (!reply)
+    if (!reply) {
+        m_keys.fill(0);
         return;
+    }
+    static_assert(sizeof(reply->keys) == sizeof(X11Keymap));
     std::memcpy(m_keys.data(), reply->keys, m_keys.size());
     std::free(reply);
 }
 
-bool KeyStateX11::keycodeDown(std::uint8_t keycode) const
-{
-    return keycode != 0 && (m_keys[keycode / 8] & (1u << (keycode % 8)));
-}
-
-bool KeyStateX11::isDown(int virtualKey) const
-{
-    auto anyDown = [this](const auto &codes) {
-        return std::any_of(codes.begin(), codes.end(),
-                           [this](std::uint8_t c) { return keycodeDown(c); });
-    };
-    if (virtualKey == VK_CONTROL)
-        return anyDown(m_controls);
-    if (virtualKey == VK_MENU)
-        return anyDown(m_alts);
-    if (virtualKey >= 'A' && virtualKey <= 'Z')
-        return keycodeDown(m_letters[virtualKey - 'A']);
-    return false;
+bool KeyStateX11::isDown(int virtualKey) const {
+    return m_table.isDown(m_keys, virtualKey);
 }
 
 } // namespace platform

@@ -412,7 +412,7 @@ class XServer:
 
     def screenshot(self, region=None):
         """The screen as an RGB image, or the part of it inside `region` (a Rect)."""
-        data = self.run("import", "-silent", "-window", "root", "ppm:-", text=False)
+        data = self.run("import", "-silent", "-window", "root", "-depth", "8", "ppm:-", text=False)
         image = Image.open(io.BytesIO(data)).convert("RGB")
         return image.crop(region.box()) if region is not None else image
 

@@ -9,7 +9,7 @@ from harness import (PROJECT_ROOT, Rect, X11TestCase, bbox_differing, bbox_match
                      colour_at, holds_for, pixels, wait_for, wait_until)
 
 NOTE_TITLE = "^Form1$"
-ABOUT_TITLE = "^About Stiqlet$"
+ABOUT_TITLE = r"^Stiqlet V1\.4$"
 NOTE_SIZE = 200
 FIRST_PICTURE = PROJECT_ROOT / "resources" / "art" / "stiqlet-64.png"
 

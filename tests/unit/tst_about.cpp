@@ -20,8 +20,7 @@ namespace {
 
 const QString kVersion = QStringLiteral("Stiqlet V1.4");
 
-QStringList memoLines(const QPlainTextEdit *memo)
-{
+QStringList memoLines(const QPlainTextEdit *memo) {
     QStringList lines;
     for (QTextBlock b = memo->document()->begin(); b.isValid(); b = b.next())
         lines << b.text();
@@ -30,8 +29,7 @@ QStringList memoLines(const QPlainTextEdit *memo)
 
 // The help text as the resource file holds it, one entry per line (the final line feed ends
 // the last line).
-QStringList helpFileLines()
-{
+QStringList helpFileLines() {
     QFile file(QStringLiteral(":/help/help.txt"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -41,19 +39,19 @@ QStringList helpFileLines()
     return lines;
 }
 
-void turnWheel(QWidget *widget, int angle)
-{
+void turnWheel(QWidget *widget, int angle) {
     const QPointF at(widget->width() / 2.0, widget->height() / 2.0);
     QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &event);
 }
 
-QPoint screenCentredPosition(const QWidget &window)
-{
+// Centred on the screen, but never above or left of it (the test screen is smaller than the
+// window).
+QPoint screenCentredPosition(const QWidget &window) {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    return {area.x() + (area.width() - window.width()) / 2,
-            area.y() + (area.height() - window.height()) / 2};
+    return {qMax(area.x(), area.x() + (area.width() - window.width()) / 2),
+            qMax(area.y(), area.y() + (area.height() - window.height()) / 2)};
 }
 
 } // namespace
@@ -75,13 +73,11 @@ private slots:
     void closingHidesAndKeepsPlaceAndScroll();
 };
 
-void TestAbout::init()
-{
+void TestAbout::init() {
     QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::connect|QPixmap")));
 }
 
-void TestAbout::stateAfterCreation()
-{
+void TestAbout::stateAfterCreation() {
     TForm3 form;
     QCOMPARE(Form3, &form);
     QCOMPARE(form.windowTitle(), kVersion);
@@ -92,11 +88,11 @@ void TestAbout::stateAfterCreation()
     QVERIFY(!help.isEmpty());
     QCOMPARE(lines.mid(0, 2), (QStringList{kVersion, QString()}));
     QCOMPARE(lines.mid(2), help);
+    QCOMPARE(form.form()->Memo1->textCursor().position(), 0);
     QVERIFY(!form.isVisible());
 }
 
-void TestAbout::windowDefinition()
-{
+void TestAbout::windowDefinition() {
     TForm3 form;
     QCOMPARE(form.objectName(), QStringLiteral("Form3"));
     QCOMPARE(form.windowType(), Qt::Tool);
@@ -112,11 +108,10 @@ void TestAbout::windowDefinition()
     QCOMPARE(form.maximumSize(), QSize(648, 678));
 }
 
-void TestAbout::controls_data()
-{
+void TestAbout::controls_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<int>("pixelSize"); // 0: no text of its own
+    QTest::addColumn<int>("pixelSize");  // 0: no text of its own
     QTest::addColumn<QString>("family"); // empty: the desktop's user-interface font
 
     QTest::newRow("ImageViewer1") << "ImageViewer1" << QRect(8, 8, 49, 49) << 0 << QString();
@@ -125,8 +120,7 @@ void TestAbout::controls_data()
     QTest::newRow("Memo1") << "Memo1" << QRect(9, 65, 631, 598) << 16 << QString();
 }
 
-void TestAbout::controls()
-{
+void TestAbout::controls() {
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
     QFETCH(int, pixelSize);
@@ -159,8 +153,7 @@ void TestAbout::controls()
     }
 }
 
-void TestAbout::memoIsReadOnlyAndDoesNotWrap()
-{
+void TestAbout::memoIsReadOnlyAndDoesNotWrap() {
     TForm3 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -189,8 +182,7 @@ void TestAbout::memoIsReadOnlyAndDoesNotWrap()
 
 // The headings in their order, the line of slashes directly before the next heading, one empty
 // line between sections, the change history, and one empty line at the end.
-void TestAbout::helpTextSections()
-{
+void TestAbout::helpTextSections() {
     const QStringList lines = helpFileLines();
     QVERIFY(lines.size() > 10);
     QCOMPARE(lines.last(), QString());
@@ -226,9 +218,11 @@ void TestAbout::helpTextSections()
     QCOMPARE(history + 1 + expected.size(), lines.size() - 1);
 
     // The menu entries come in the menu's order.
-    const QStringList menu{"キー入力監視", "フォーム表示On/Offキー文字", "貼り付け", "画面クリア",
-                           "余白", "モノクロ点滅", "最小化", "About", "----------",
-                           "Stiqletの終了"};
+    const QStringList menu{"キー入力監視", "フォーム表示On/Offキー文字",
+                           "貼り付け",     "画面クリア",
+                           "余白",         "モノクロ点滅",
+                           "最小化",       "About",
+                           "----------",   "Stiqletの終了"};
     int at = lines.indexOf(QStringLiteral("【ポップアップメニューの項目について】"));
     for (const QString &item : menu) {
         const int found = lines.indexOf(item, at + 1);
@@ -237,8 +231,7 @@ void TestAbout::helpTextSections()
     }
 }
 
-void TestAbout::openingTwiceShowsVersionOnce()
-{
+void TestAbout::openingTwiceShowsVersionOnce() {
     FakeServices fakes;
     TForm1 note;
     TForm3 about;
@@ -264,8 +257,7 @@ void TestAbout::openingTwiceShowsVersionOnce()
     QCOMPARE(shown(), 1);
 }
 
-void TestAbout::zoom_data()
-{
+void TestAbout::zoom_data() {
     // Wheel turns in notches (one notch is 120 eighths of a degree), and the scale they leave.
     QTest::addColumn<QList<double>>("turns");
     QTest::addColumn<double>("scale");
@@ -285,8 +277,7 @@ void TestAbout::zoom_data()
     QTest::newRow("one notch at a time") << QList<double>(30, -1) << 0.01;
 }
 
-void TestAbout::zoom()
-{
+void TestAbout::zoom() {
     QFETCH(QList<double>, turns);
     QFETCH(double, scale);
 
@@ -305,14 +296,13 @@ void TestAbout::zoom()
 }
 
 // The 45 × 45 art is drawn pixel for pixel in the middle of the 49 × 49 box, inside its frame.
-void TestAbout::artAtNaturalSizeCentred()
-{
+void TestAbout::artAtNaturalSizeCentred() {
     TForm3 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     ImageViewer *viewer = form.form()->ImageViewer1;
-    const QImage art = QImage(QStringLiteral(":/art/stiqlet-45.png"))
-                           .convertToFormat(QImage::Format_ARGB32);
+    const QImage art =
+        QImage(QStringLiteral(":/art/stiqlet-45.png")).convertToFormat(QImage::Format_ARGB32);
     QCOMPARE(art.size(), QSize(45, 45));
     QCOMPARE(viewer->picture().size(), art.size());
 
@@ -340,8 +330,7 @@ void TestAbout::artAtNaturalSizeCentred()
 
 // The first show centres the window; closing only hides it, and it comes back where it was left,
 // scrolled as it was left.
-void TestAbout::closingHidesAndKeepsPlaceAndScroll()
-{
+void TestAbout::closingHidesAndKeepsPlaceAndScroll() {
     FakeServices fakes;
     TForm1 note;
     TForm3 about;
@@ -375,8 +364,7 @@ void TestAbout::closingHidesAndKeepsPlaceAndScroll()
     QCOMPARE(memoLines(memo).count(kVersion), 1);
 }
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     TestAbout test;
