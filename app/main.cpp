@@ -8,6 +8,8 @@
 int main(int argc, char *argv[]) {
     platform::services::chooseWindowSystem();
     Application app(argc, argv);
+    // Lets desktops match the window to its desktop entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.stiqlet.Stiqlet"));
     platform::services::installDefaults();
 
     // The note first: it is the main window. The About window is created hidden after it.

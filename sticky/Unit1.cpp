@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QOperatingSystemVersion>
 #include <QScreen>
 
@@ -106,6 +107,10 @@ TForm1::TForm1(QWidget *parent)
     connect(&m_settle, &QTimer::timeout, this, &TForm1::settleSize);
     // A menu or a modal box takes the pointer: the release that would end a drag never comes.
     connect(ui->PopupMenu1, &QMenu::aboutToShow, this, &TForm1::pointerTakenAway);
+    // Menu items are chosen as the left or right button goes down on them.
+    ui->PopupMenu1->installEventFilter(this);
+    for (QMenu *submenu : ui->PopupMenu1->findChildren<QMenu *>())
+        submenu->installEventFilter(this);
 
     FormCreate();
 }
@@ -181,6 +186,30 @@ bool TForm1::event(QEvent *event) {
     if (event->type() == QEvent::WindowBlocked)
         pointerTakenAway();
     return QWidget::event(event);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event) {
+    auto *menu = qobject_cast<QMenu *>(watched);
+    if (menu && event->type() == QEvent::MouseButtonPress) {
+        const auto *press = static_cast<QMouseEvent *>(event);
+        const QAction *item = menu->actionAt(press->position().toPoint());
+        if ((press->button() == Qt::LeftButton || press->button() == Qt::RightButton) && item &&
+            !item->menu() && !item->isSeparator() && item->isEnabled()) {
+            // Let the menu take the press, then finish the click at once: the menu closes and
+            // the item's handler runs as after an ordinary click.
+            const QPointF at = press->position();
+            const QPointF global = press->globalPosition();
+            QMetaObject::invokeMethod(
+                menu,
+                [menu, at, global] {
+                    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton,
+                                        Qt::NoButton, Qt::NoModifier);
+                    QCoreApplication::sendEvent(menu, &release);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::pointerTakenAway() {

@@ -53,6 +53,8 @@ private slots:
     void firstShowDoesItsWorkOnce();
     void centredAtFirstShowOnly();
     void rightPressOpensMenuAtPointer();
+    void itemChosenOnPress_data();
+    void itemChosenOnPress();
     void closingTheNoteEndsTheLoop();
     void closingAnotherWindowDoesNot();
 };
@@ -237,6 +239,36 @@ void TestNoteForm::rightPressOpensMenuAtPointer() {
     QCOMPARE(opened, form.form()->PopupMenu1);
     QCOMPARE(openedAt, area->mapToGlobal(at));
     QCOMPARE(downs.count(), 0);
+}
+
+void TestNoteForm::itemChosenOnPress_data() {
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::newRow("left") << Qt::LeftButton;
+    QTest::newRow("right") << Qt::RightButton;
+}
+
+// An item is chosen as the button goes down on it; the menu closes and then the item acts.
+void TestNoteForm::itemChosenOnPress() {
+    QFETCH(Qt::MouseButton, button);
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *ui = form.form();
+    bool openWhenChosen = true;
+    connect(ui->pmclear, &QAction::triggered, this,
+            [&] { openWhenChosen = ui->PopupMenu1->isVisible(); });
+    QTimer::singleShot(0, this, [&] {
+        QMenu *menu = ui->PopupMenu1;
+        QTest::mousePress(menu, button, {}, menu->actionGeometry(ui->pmclear).center());
+    });
+    QTimer watchdog;
+    connect(&watchdog, &QTimer::timeout, ui->PopupMenu1, &QMenu::close);
+    watchdog.start(3000);
+    QTest::mousePress(ui->ImageControl1, Qt::RightButton, {}, QPoint(50, 50));
+    QVERIFY(!ui->PopupMenu1->isVisible());
+    QCOMPARE(ui->ImageControl1->picture().pixel(10, 10), 0xFFFFFFFFu);
+    QVERIFY(!openWhenChosen);
 }
 
 void TestNoteForm::closingTheNoteEndsTheLoop() {
