@@ -23,19 +23,6 @@ constexpr quint32 kMask555[3] = {0x7C00, 0x03E0, 0x001F}; // what 16 bits mean w
 constexpr QRgb kOpaque = 0xFF000000;
 constexpr QRgb kMissingColour = 0xFF000000; // an index past the colour table: opaque black
 
-enum Compression : quint32 {
-    BiRgb = 0,
-    BiRle8 = 1,
-    BiRle4 = 2,
-    BiBitfields = 3,
-    BiJpeg = 4,
-    BiPng = 5,
-    BiAlphaBitfields = 6,
-    BiCmyk = 11,
-    BiCmykRle8 = 12,
-    BiCmykRle4 = 13,
-};
-
 quint16 u16(const uchar *p) {
     return qFromLittleEndian<quint16>(p);
 }

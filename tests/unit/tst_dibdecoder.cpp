@@ -13,17 +13,7 @@
 
 namespace {
 
-enum Compression : quint32 {
-    BiRgb = 0,
-    BiRle8 = 1,
-    BiRle4 = 2,
-    BiBitfields = 3,
-    BiJpeg = 4,
-    BiPng = 5,
-    BiAlphaBitfields = 6,
-    BiCmyk = 11,
-    BiCmykRle8 = 12,
-};
+using namespace platform;
 
 constexpr quint32 kInfoHeader = 40;
 constexpr quint32 kV2Header = 52;
