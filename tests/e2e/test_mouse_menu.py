@@ -371,6 +371,26 @@ class MouseMenuTest(X11TestCase):
         self.x.key("Escape")
         self.wait_menu_closed(program, note)
 
+    def test_menu_item_is_chosen_as_the_button_goes_down(self):
+        # Pressing on "画面クリア" with either button clears the picture while the button is
+        # still held; the menu is gone before the release.
+        for button in (1, 3):
+            with self.subTest(button=button):
+                program, note, area = self.start_note()
+                menu = self.open_menu(program, note).geometry()
+                row = menu.height / len(MENU)
+                item_y = menu.y + int(row * (MENU.index("画面クリア") + 0.5))
+                self.x.mouse_move(menu.x + menu.width // 2, item_y)
+                self.x.mouse_down(button)
+                try:
+                    self.wait_menu_closed(program, note)
+                    everything = area.width * area.height
+                    wait_until(lambda: count_set(mask_of(self.grab(area), WHITE, 3)) == everything,
+                               timeout=5, message="the picture cleared while the button is held")
+                finally:
+                    self.x.mouse_up(button)
+                self.stop_note(program)
+
     def test_menu_near_the_bottom_right_corner_is_shifted_just_inside_the_work_area(self):
         program, note, _ = self.start_note()
         area = self.x.work_area()
