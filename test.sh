@@ -7,4 +7,12 @@ scripts/deps.sh test
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_WERROR=ON
 cmake --build build
 ctest --test-dir build --output-on-failure "$@"
-tests/fuzz/run-fuzz.sh "${STIQLET_FUZZ_SECONDS:-30}"
+
+# The library and the unit and widget tests again under AddressSanitizer (leaks included) and
+# UndefinedBehaviorSanitizer: any report ends the test program with an error.
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_SANITIZE=ON
+cmake --build build-asan
+ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+  ctest --test-dir build-asan -L unit --output-on-failure
+tests/fuzz/run-fuzz.sh "${STIQLET_FUZZ_SECONDS:-15}"
