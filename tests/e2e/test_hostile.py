@@ -111,9 +111,6 @@ class HostileClipboardTest(X11TestCase):
     def test_owner_that_stalls_in_an_incremental_transfer(self):
         self.check_gives_up("incr-stall")
 
-    # Qt reads the X clipboard synchronously and waits up to its own 5 s for an owner, without
-    # running the program's timers meanwhile. Remove the mark once the read no longer blocks.
-    @unittest.expectedFailure
     def test_hotkey_answers_while_an_owner_stalls(self):
         program, note, area = self.start_note()
         self.owner("silent")

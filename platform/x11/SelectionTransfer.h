@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+struct xcb_connection_t;
+
+namespace platform {
+
+// How long a transfer waits for its owner: without progress, and in all.
+struct SelectionLimits {
+    std::chrono::milliseconds idle{2000};
+    std::chrono::milliseconds total{10000};
+};
+
+// One conversion of the CLIPBOARD selection, as the owner delivered it.
+struct SelectionData {
+    enum class Status {
+        Ok,        // `data` holds the whole content, of type `type`
+        Refused,   // the owner has no such content, or there is no owner
+        GaveUp,    // the owner stalled, went away during the transfer or sent too much
+        Cancelled, // the cancel descriptor became readable
+        Failed,    // the connection to the server broke
+    };
+    Status status = Status::Failed;
+    QByteArray data;
+    QByteArray type; // the name of the property type the owner used (e.g. UTF8_STRING)
+};
+
+// Reads the CLIPBOARD selection on a private X connection, with an unmapped window of its own,
+// so that a stalled owner holds up only the thread that reads and never the toolkit's own
+// connection. Each call blocks until the owner has delivered, refused or run out of time, or
+// until `cancelFd` becomes readable. One object is used by one thread at a time.
+class SelectionTransfer {
+public:
+    // Connects to `display` (the DISPLAY form, e.g. ":0"); null when no connection can be made.
+    static std::unique_ptr<SelectionTransfer> open(const QByteArray &display);
+    ~SelectionTransfer();
+    SelectionTransfer(const SelectionTransfer &) = delete;
+    SelectionTransfer &operator=(const SelectionTransfer &) = delete;
+
+    // The names of the targets the owner offers (the TARGETS conversion); an empty list unless
+    // `status` (if given) is Ok.
+    QByteArrayList targets(int cancelFd, const SelectionLimits &limits,
+                           SelectionData::Status *status = nullptr);
+    // The content converted to `target`, incremental transfers included.
+    SelectionData convert(const QByteArray &target, int cancelFd, const SelectionLimits &limits);
+
+private:
+    SelectionTransfer(xcb_connection_t *connection, std::uint32_t window);
+    std::uint32_t atom(const QByteArray &name);
+    QByteArray atomName(std::uint32_t atom);
+    std::uint32_t selectionOwner();
+    // Reads the whole of the transfer property in pieces and deletes it; false on a broken
+    // connection.
+    bool takeProperty(QByteArray &data, std::uint32_t &type);
+    SelectionData convertAtom(std::uint32_t target, int cancelFd, const SelectionLimits &limits);
+
+    xcb_connection_t *connection_;
+    std::uint32_t window_;
+    std::uint32_t clipboard_ = 0;
+    std::uint32_t property_ = 0;
+    std::uint32_t incr_ = 0;
+    std::uint32_t targets_ = 0;
+};
+
+} // namespace platform
