@@ -1,11 +1,13 @@
 #include "about/Unit3.h"
 #include "app/Application.h"
+#include "platform/Memory.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
 
 #include <memory>
 
 int main(int argc, char *argv[]) {
+    platform::useOneMemoryPool();
     platform::services::chooseWindowSystem();
     Application app(argc, argv);
     // Lets desktops match the window to its desktop entry and icon.

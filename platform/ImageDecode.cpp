@@ -27,8 +27,10 @@ void setReason(QString *whyNot, const QString &reason) {
 }
 
 QImage toPicture(QImage image) {
+    // Converted in place where the pixel size stays the same (32-bit RGB from an opaque PNG):
+    // no second full-size copy of a large picture.
     if (image.format() != QImage::Format_ARGB32)
-        image = image.convertToFormat(QImage::Format_ARGB32);
+        image = std::move(image).convertToFormat(QImage::Format_ARGB32);
     return image;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/ImageDecode.h"
+#include "platform/Memory.h"
 #include "platform/Services.h"
 
 #include <QCursor>
@@ -111,6 +112,12 @@ void ImageControl::pictureChanged() {
             source = source.scaled(cap, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         m_drawSource = std::move(source);
     }
+    // Pictures of a few megabytes come from the heap rather than from pages of their own once
+    // a larger one has been freed, and the heap keeps what they leave behind. Hand it back, so
+    // that replacing a large picture by a small one brings the note back to its idle size.
+    // Queued: by then the caller has also freed what it decoded the picture from.
+    QMetaObject::invokeMethod(
+        this, [] { platform::releaseFreedMemory(); }, Qt::QueuedConnection);
     update();
 }
 
@@ -276,9 +283,9 @@ void ImageControl::openPopupMenu(const QPointF &global) {
     if (!screen)
         screen = this->screen();
     // Qt would open the menu above the pointer near the bottom edge; place it ourselves.
-    const QPoint at = screen ? popupMenuPosition(pointer, m_popupMenu->sizeHint(),
-                                                 screen->availableGeometry())
-                             : pointer;
+    const QPoint at =
+        screen ? popupMenuPosition(pointer, m_popupMenu->sizeHint(), screen->availableGeometry())
+               : pointer;
     m_popupMenu->exec(at);
     // The menu held the pointer: a leave while it was open never reached the image area.
     const QWidget *top = window();

@@ -1,0 +1,9 @@
+#include "platform/Memory.h"
+
+namespace platform {
+
+// The Windows heap returns large blocks to the system by itself.
+void useOneMemoryPool() {}
+void releaseFreedMemory() {}
+
+} // namespace platform
