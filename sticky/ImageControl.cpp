@@ -23,6 +23,9 @@
 
 namespace {
 
+// Halved copies stop here: below it scaling from the next larger copy costs next to nothing.
+constexpr int kSmallestHalf = 64;
+
 // The largest picture any screen can show at its own pixel density. Drawing from a copy no
 // larger than this keeps every rescale cheap however large the pasted picture is.
 QSize largestScreenPixels() {
@@ -104,6 +107,7 @@ void ImageControl::fillPicture(QRgb color) {
 void ImageControl::pictureChanged() {
     m_scaled = QImage();
     m_drawSource = QImage();
+    m_halves.clear();
     if (!m_picture.isNull()) {
         // Smooth scaling of premultiplied pixels is many times faster than of straight alpha.
         QImage source = m_picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -111,6 +115,12 @@ void ImageControl::pictureChanged() {
         if (source.width() > cap.width() || source.height() > cap.height())
             source = source.scaled(cap, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         m_drawSource = std::move(source);
+        QSize half = m_drawSource.size() / 2;
+        while (half.width() >= kSmallestHalf && half.height() >= kSmallestHalf) {
+            const QImage &from = m_halves.isEmpty() ? m_drawSource : m_halves.last();
+            m_halves.append(from.scaled(half, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            half /= 2;
+        }
     }
     // Pictures of a few megabytes come from the heap rather than from pages of their own once
     // a larger one has been freed, and the heap keeps what they leave behind. Hand it back, so
@@ -146,10 +156,15 @@ QRectF ImageControl::pictureRect() const {
 
 const QImage &ImageControl::scaledPicture(const QSize &devicePixels) {
     if (m_scaled.size() != devicePixels) {
-        m_scaled = m_drawSource.size() == devicePixels
-                       ? m_drawSource
-                       : m_drawSource.scaled(devicePixels, Qt::IgnoreAspectRatio,
-                                             Qt::SmoothTransformation);
+        const QImage *from = &m_drawSource;
+        for (const QImage &half : m_halves) {
+            if (half.width() < devicePixels.width() || half.height() < devicePixels.height())
+                break;
+            from = &half;
+        }
+        m_scaled = from->size() == devicePixels ? *from
+                                                : from->scaled(devicePixels, Qt::IgnoreAspectRatio,
+                                                               Qt::SmoothTransformation);
     }
     return m_scaled;
 }

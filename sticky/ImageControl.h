@@ -109,7 +109,10 @@ private:
 
     QImage m_picture;    // the picture as pasted: 32-bit with alpha
     QImage m_drawSource; // premultiplied copy no larger than a screen, made once per picture
-    QImage m_scaled;     // m_drawSource scaled to the current on-screen size
+    // m_drawSource halved again and again, made once per picture: each resize step scales
+    // from the smallest copy still at least as large as the note, not from the screen-size one.
+    QList<QImage> m_halves;
+    QImage m_scaled; // m_drawSource scaled to the current on-screen size
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;
