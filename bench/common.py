@@ -52,49 +52,21 @@ def save(out_dir, name, data):
 
 # --- the X server ------------------------------------------------------------------------------
 
-class _XImage(ctypes.Structure):
-    # The leading fields of Xlib's XImage, up to the masks.
-    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
-                ("format", ctypes.c_int), ("data", ctypes.c_void_p),
-                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
-                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
-                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
-                ("bits_per_pixel", ctypes.c_int), ("red_mask", ctypes.c_ulong),
-                ("green_mask", ctypes.c_ulong), ("blue_mask", ctypes.c_ulong)]
-
-
-class Display:
+class Display(harness.ScreenReader):
     """One Xlib connection: reads rectangles of the screen in about a millisecond and sends
     pointer input through XTest, so that a benchmark's clock is not spent starting tools."""
 
     def __init__(self, name):
-        x = ctypes.CDLL(ctypes.util.find_library("X11"))
+        super().__init__(name)
+        x = self._x
         xt = ctypes.CDLL(ctypes.util.find_library("Xtst"))
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XGetImage.restype = ctypes.POINTER(_XImage)
-        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
-                                ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-        x.XDestroyImage.argtypes = [ctypes.POINTER(_XImage)]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
         x.XFlush.argtypes = [ctypes.c_void_p]
         x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         xt.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
                                             ctypes.c_int, ctypes.c_ulong]
         xt.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
                                             ctypes.c_ulong]
-        self._x, self._xt = x, xt
-        self._dpy = x.XOpenDisplay(name.encode())
-        if not self._dpy:
-            raise HarnessError(f"cannot open display {name}")
-        self._root = x.XDefaultRootWindow(self._dpy)
-
-    def close(self):
-        if self._dpy:
-            self._x.XCloseDisplay(self._dpy)
-            self._dpy = None
+        self._xt = xt
 
     def grab(self, rect):
         """The pixels (BGRX rows, padding byte zeroed) of `rect` on the screen, as bytes."""
@@ -112,8 +84,7 @@ class Display:
             self._x.XDestroyImage(image)
 
     def grab_image(self, rect):
-        raw = self.grab(rect)
-        return Image.frombuffer("RGB", (rect.width, rect.height), raw, "raw", "BGRX", 0, 1).copy()
+        return harness.ScreenReader.grab(self, rect)
 
     def move(self, x, y):
         self._xt.XTestFakeMotionEvent(self._dpy, -1, int(x), int(y), 0)
