@@ -8,7 +8,6 @@ import json
 import os
 import random
 import statistics
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -256,3 +255,14 @@ def launch_note(x, binary, env=None):
 
 def log(*args):
     print(*args, flush=True)
+
+
+def run_standalone(out, name, measure):
+    """Runs one benchmark on its own: starts a private X server, calls
+    measure(x, display, program) and saves what it returns as `name` in `out`."""
+    x, dpy = start_x()
+    try:
+        save(out, name, measure(x, dpy, harness.program_path()))
+    finally:
+        dpy.close()
+        x.stop()

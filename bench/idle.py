@@ -95,13 +95,8 @@ def main():
     parser.add_argument("--out", default=".")
     parser.add_argument("--cache", required=True)
     args = parser.parse_args()
-    x, dpy = common.start_x()
-    try:
-        common.save(args.out, "idle", run(x, dpy, common.harness.program_path(), args.cache,
-                                          args.windows, args.seconds))
-    finally:
-        dpy.close()
-        x.stop()
+    common.run_standalone(args.out, "idle", lambda x, dpy, binary: run(
+        x, dpy, binary, args.cache, args.windows, args.seconds))
 
 
 if __name__ == "__main__":

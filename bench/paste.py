@@ -183,14 +183,8 @@ def main():
     sizes = common.SIZES
     if args.sizes:
         sizes = [tuple(map(int, s.split("x"))) for s in args.sizes.split(",")]
-    x, dpy = common.start_x()
-    try:
-        result = run(x, dpy, common.harness.program_path(), args.floor, args.cache, args.runs,
-                     sizes, peer=not args.no_peer)
-        common.save(args.out, "paste", result)
-    finally:
-        dpy.close()
-        x.stop()
+    common.run_standalone(args.out, "paste", lambda x, dpy, binary: run(
+        x, dpy, binary, args.floor, args.cache, args.runs, sizes, peer=not args.no_peer))
 
 
 if __name__ == "__main__":

@@ -131,13 +131,8 @@ def main():
     parser.add_argument("--out", default=".")
     parser.add_argument("--cache", required=True)
     args = parser.parse_args()
-    x, dpy = common.start_x()
-    try:
-        common.save(args.out, "resize",
-                    run(x, dpy, common.harness.program_path(), args.cache, args.runs))
-    finally:
-        dpy.close()
-        x.stop()
+    common.run_standalone(args.out, "resize",
+                          lambda x, dpy, binary: run(x, dpy, binary, args.cache, args.runs))
 
 
 if __name__ == "__main__":

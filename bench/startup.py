@@ -75,16 +75,8 @@ def main():
     parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--out", default=".")
     args = parser.parse_args()
-    x, dpy = common.start_x()
-    try:
-        common.save(args.out, "startup", run(x, dpy, harness_binary(), args.runs))
-    finally:
-        dpy.close()
-        x.stop()
-
-
-def harness_binary():
-    return common.harness.program_path()
+    common.run_standalone(args.out, "startup",
+                          lambda x, dpy, binary: run(x, dpy, binary, args.runs))
 
 
 if __name__ == "__main__":
