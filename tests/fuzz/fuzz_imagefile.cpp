@@ -2,8 +2,8 @@
 // among the endings the note accepts (in mixed case, so the name may lie about the content);
 // the rest is the file, written out and read back through decodeImageFile as a drop does.
 // Bitmaps go to our own decoder, everything else to Qt's readers and plugins, with the size
-// limits of the program. JPEG XR files are handed to a stand-in here: the program decodes them
-// in a child process, and the library itself is fuzzed in-process by fuzz_jxr.
+// limits of the program. JPEG XR files go to the build without JPEG XR support here: the program
+// decodes them in a child process, and the library itself is fuzzed in-process by fuzz_jxr.
 #include "platform/ImageDecode.h"
 #include "platform/ImageLimits.h"
 #include "platform/JxrDecoder.h"
@@ -16,24 +16,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace platform {
-
-QImage decodeJxr(const QByteArray &, QString *whyNot) {
-    if (whyNot)
-        *whyNot = QStringLiteral("JPEG XR is decoded elsewhere");
-    return {};
-}
-
-bool jxrSupported() {
-    return false;
-}
-
-} // namespace platform
-
 namespace {
 
-const char *const kNames[] = {"a.bmp", "a.JPG", "a.jpeg", "a.png",  "a.Gif",
-                              "a.tif", "a.TIFF", "a.ico", "a.hdp"};
+const char *const kNames[] = {"a.bmp", "a.JPG",  "a.jpeg", "a.png", "a.Gif",
+                              "a.tif", "a.TIFF", "a.ico",  "a.hdp"};
 constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
 
 QTemporaryDir *g_dir = nullptr;
