@@ -4,6 +4,7 @@
 #include "platform/ImageDecode.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
+#include "sticky/DrawCopy.h"
 
 #include <QCursor>
 #include <QDir>
@@ -109,17 +110,11 @@ void ImageControl::pictureChanged() {
     m_drawSource = QImage();
     m_halves.clear();
     if (!m_picture.isNull()) {
-        // Smooth scaling of premultiplied pixels is many times faster than of straight alpha.
-        QImage source = m_picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        const QSize cap = largestScreenPixels();
-        if (source.width() > cap.width() || source.height() > cap.height())
-            source = source.scaled(cap, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        m_drawSource = std::move(source);
-        QSize half = m_drawSource.size() / 2;
-        while (half.width() >= kSmallestHalf && half.height() >= kSmallestHalf) {
-            const QImage &from = m_halves.isEmpty() ? m_drawSource : m_halves.last();
-            m_halves.append(from.scaled(half, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-            half /= 2;
+        m_drawSource = makeDrawCopy(m_picture, largestScreenPixels());
+        const QImage *from = &m_drawSource;
+        while (from->width() / 2 >= kSmallestHalf && from->height() / 2 >= kSmallestHalf) {
+            m_halves.append(halvedImage(*from));
+            from = &m_halves.last();
         }
     }
     // Pictures of a few megabytes come from the heap rather than from pages of their own once

@@ -1,0 +1,95 @@
+#include "sticky/DrawCopy.h"
+
+#include <algorithm>
+
+namespace {
+
+// Averages four pixels channel by channel, two channels at a time, rounding to nearest.
+inline quint32 average4(quint32 a, quint32 b, quint32 c, quint32 d) {
+    const quint32 rb = ((a & 0xff00ff) + (b & 0xff00ff) + (c & 0xff00ff) + (d & 0xff00ff) +
+                        0x00020002) >> 2;
+    const quint32 ag = (((a >> 8) & 0xff00ff) + ((b >> 8) & 0xff00ff) + ((c >> 8) & 0xff00ff) +
+                        ((d >> 8) & 0xff00ff) + 0x00020002) >> 2;
+    return (rb & 0xff00ff) | ((ag & 0xff00ff) << 8);
+}
+
+template <bool Premultiply>
+void halveRows(const QImage &from, QImage &to) {
+    const int lastX = from.width() - 1;
+    const int lastY = from.height() - 1;
+    for (int y = 0; y < to.height(); ++y) {
+        const auto *top = reinterpret_cast<const quint32 *>(from.constScanLine(2 * y));
+        const auto *bottom =
+            reinterpret_cast<const quint32 *>(from.constScanLine(std::min(2 * y + 1, lastY)));
+        auto *out = reinterpret_cast<quint32 *>(to.scanLine(y));
+        for (int x = 0; x < to.width(); ++x) {
+            const int left = 2 * x;
+            const int right = std::min(left + 1, lastX);
+            quint32 a = top[left], b = top[right], c = bottom[left], d = bottom[right];
+            // Opaque blocks (the usual case) are the same straight or premultiplied.
+            if (Premultiply && (a & b & c & d) < 0xff000000u) {
+                a = qPremultiply(a);
+                b = qPremultiply(b);
+                c = qPremultiply(c);
+                d = qPremultiply(d);
+            }
+            out[x] = average4(a, b, c, d);
+        }
+    }
+}
+
+} // namespace
+
+QImage halvedImage(const QImage &image) {
+    if (image.isNull())
+        return {};
+    const QSize half((image.width() + 1) / 2, (image.height() + 1) / 2);
+    switch (image.format()) {
+    case QImage::Format_ARGB32: {
+        QImage out(half, QImage::Format_ARGB32_Premultiplied);
+        if (!out.isNull())
+            halveRows<true>(image, out);
+        return out;
+    }
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32_Premultiplied: {
+        QImage out(half, image.format());
+        if (!out.isNull())
+            halveRows<false>(image, out);
+        return out;
+    }
+    default:
+        return halvedImage(image.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    }
+}
+
+QImage makeDrawCopy(const QImage &picture, const QSize &cap) {
+    if (picture.isNull() || cap.isEmpty())
+        return {};
+    QSize target = picture.size();
+    if (target.width() > cap.width() || target.height() > cap.height())
+        target = target.scaled(cap, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+
+    // Halving reads each pixel once and writes a quarter of them; halve while the result is still
+    // at least the target size, then let the smooth scale do the rest from the smaller copy.
+    const auto halfStillCovers = [&target](const QImage &image) {
+        return (image.width() + 1) / 2 >= target.width() &&
+               (image.height() + 1) / 2 >= target.height() && image.width() > 1 &&
+               image.height() > 1;
+    };
+    QImage copy;
+    if (halfStillCovers(picture)) {
+        copy = halvedImage(picture);
+        while (!copy.isNull() && halfStillCovers(copy))
+            copy = halvedImage(copy);
+    } else {
+        copy = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+    if (copy.isNull())
+        return {};
+    if (copy.format() != QImage::Format_ARGB32_Premultiplied)
+        copy = std::move(copy).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (copy.size() != target)
+        copy = copy.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return copy;
+}
