@@ -1,5 +1,6 @@
 #include "about/Unit3.h"
 #include "app/Application.h"
+#include "app/FirstFrame.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
@@ -14,11 +15,14 @@ int main(int argc, char *argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.stiqlet.Stiqlet"));
     platform::services::installDefaults();
 
-    // The note first: it is the main window. The About window is created hidden after it.
+    // The note first: it is the main window. The About window is created hidden after it, once
+    // the note is on screen: laying out its help text loads the fonts, which the note's first
+    // frame does without, and that is most of the start-up's work.
     auto form1 = std::make_unique<TForm1>();
-    auto form3 = std::make_unique<TForm3>();
+    std::unique_ptr<TForm3> form3;
     form1->show();
     form1->activateWindow();
+    afterFirstFrame(form1.get(), [&form3] { form3 = std::make_unique<TForm3>(); });
 
     app.exec();
 

@@ -50,8 +50,14 @@ QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QSt
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, formatHint);
-    reader.setDecideFormatFromContent(true);
+    // PNG, the usual case, goes straight to the built-in reader; anything else is recognised by
+    // its content, whatever the hint says, which loads every image plugin to ask them.
+    const bool png = data.startsWith("\x89PNG\r\n\x1a\n");
+    QImageReader reader(&buffer, png ? QByteArray("png") : formatHint);
+    if (png)
+        reader.setAutoDetectImageFormat(false);
+    else
+        reader.setDecideFormatFromContent(true);
     const QSize size = reader.size();
     // Readers that cannot tell the size in advance are still bounded by the allocation limit.
     if (size.isValid() && !withinLimits(size)) {

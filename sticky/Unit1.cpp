@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHash>
+#include <QImageReader>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QOperatingSystemVersion>
@@ -83,6 +84,9 @@ TForm1::TForm1(QWidget *parent)
     // The info bar stays out of the pointer's way: the pointer over it is still over the
     // image area, so it does not flicker and presses on it reach the image area.
     ui->Panel2->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // Hidden from the start, so that showing the note does not lay out the info text: that
+    // would load the fonts before the first frame, which shows no text.
+    ui->Panel2->hide();
     QFont labelFont = ui->Label1->font();
     labelFont.setPixelSize(12);
     ui->Label1->setFont(labelFont);
@@ -95,7 +99,11 @@ TForm1::TForm1(QWidget *parent)
     m_monochrome = new MonochromeEffect(this);
     m_monochrome->setEnabled(false);
     ui->ImageControl1->setGraphicsEffect(m_monochrome);
-    ui->ImageControl1->setPicture(QImage(QStringLiteral(":/art/stiqlet-64.png")));
+    // Read as the PNG it is, without asking every image plugin about it first: that would load
+    // them all at start-up.
+    QImageReader firstPicture(QStringLiteral(":/art/stiqlet-64.png"), "png");
+    firstPicture.setAutoDetectImageFormat(false);
+    ui->ImageControl1->setPicture(firstPicture.read());
 
     Timer2.setInterval(kBlinkIntervalMs);
     connect(&Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);

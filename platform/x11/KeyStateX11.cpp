@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -79,8 +80,35 @@ private:
     std::uint8_t m_xkbFirstEvent;
 };
 
-KeyStateX11::KeyStateX11(xcb_connection_t *connection)
-    : m_connection(connection) {
+KeyStateX11::KeyStateX11(QByteArray display, xcb_connection_t *shared)
+    : m_display(std::move(display))
+    , m_shared(shared) {}
+
+KeyStateX11::~KeyStateX11() {
+    if (m_watch && QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(m_watch);
+    delete m_watch;
+    if (m_ownsConnection)
+        xcb_disconnect(m_connection);
+}
+
+void KeyStateX11::connect() {
+    const QByteArray display = std::exchange(m_display, QByteArray());
+    if (!display.isEmpty()) {
+        xcb_connection_t *own = xcb_connect(display.constData(), nullptr);
+        if (!xcb_connection_has_error(own)) {
+            m_connection = own;
+            m_ownsConnection = true;
+            return;
+        }
+        xcb_disconnect(own);
+    }
+    m_connection = m_shared;
+    watchSharedConnection();
+}
+
+// The toolkit reads the events of its own connection: mapping changes are picked out there.
+void KeyStateX11::watchSharedConnection() {
     if (!m_connection)
         return;
     std::uint8_t xkbFirstEvent = 0;
@@ -95,12 +123,6 @@ KeyStateX11::KeyStateX11(xcb_connection_t *connection)
     m_watch = new MappingWatch(this, xkbFirstEvent);
     if (QCoreApplication::instance())
         QCoreApplication::instance()->installNativeEventFilter(m_watch);
-}
-
-KeyStateX11::~KeyStateX11() {
-    if (m_watch && QCoreApplication::instance())
-        QCoreApplication::instance()->removeNativeEventFilter(m_watch);
-    delete m_watch;
 }
 
 X11KeyTable X11KeyTable::fromMapping(std::uint8_t firstKeycode, int perKeycode,
@@ -181,6 +203,8 @@ void KeyStateX11::rebuildMapping() {
 }
 
 void KeyStateX11::update() {
+    if (!m_display.isEmpty() || (!m_connection && m_shared))
+        connect();
     if (!m_connection || xcb_connection_has_error(m_connection)) {
         m_keys.fill(0);
         return;
@@ -198,6 +222,16 @@ void KeyStateX11::update() {
     static_assert(sizeof(reply->keys) == sizeof(X11Keymap));
     std::memcpy(m_keys.data(), reply->keys, m_keys.size());
     std::free(reply);
+    if (m_ownsConnection) {
+        // The only events an own connection gets unasked: the server tells every client of a
+        // new keyboard mapping. Taken from what the reading brought in, without another read
+        // of the socket; the keycodes are looked up again before the next reading.
+        while (xcb_generic_event_t *event = xcb_poll_for_queued_event(m_connection)) {
+            if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY)
+                m_mappingValid = false;
+            std::free(event);
+        }
+    }
 }
 
 bool KeyStateX11::isDown(int virtualKey) const {

@@ -2,6 +2,8 @@
 
 #include "platform/KeyState.h"
 
+#include <QByteArray>
+
 #include <array>
 #include <cstdint>
 
@@ -38,9 +40,14 @@ struct X11KeyTable {
 // while another application has the focus are seen. Reads nothing without an X11 connection.
 class KeyStateX11 final : public KeyState {
 public:
-    // connection may be null (no X11): every key then reads as up.
-    explicit KeyStateX11(xcb_connection_t *connection);
+    // Reads through a connection of its own to `display`, opened at the first reading, so that
+    // each reading wakes only the watch and not the toolkit's event thread as well. Falls back
+    // to `shared` when that connection cannot be opened; with neither (no X11) every key reads
+    // as up.
+    KeyStateX11(QByteArray display, xcb_connection_t *shared);
     ~KeyStateX11() override;
+    KeyStateX11(const KeyStateX11 &) = delete;
+    KeyStateX11 &operator=(const KeyStateX11 &) = delete;
 
     void update() override;
     bool isDown(int virtualKey) const override;
@@ -49,9 +56,14 @@ public:
     void keyboardMappingChanged() { m_mappingValid = false; }
 
 private:
+    void connect();
+    void watchSharedConnection();
     void rebuildMapping();
 
-    xcb_connection_t *m_connection;
+    QByteArray m_display;         // emptied once the own connection has been tried
+    xcb_connection_t *m_connection = nullptr;
+    xcb_connection_t *m_shared;   // the toolkit's, used when no own connection opens
+    bool m_ownsConnection = false;
     X11Keymap m_keys{};
     X11KeyTable m_table;
     bool m_mappingValid = false;

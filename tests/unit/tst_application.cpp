@@ -1,5 +1,6 @@
 #include "FakeServices.h"
 #include "app/Application.h"
+#include "app/FirstFrame.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
 
@@ -14,6 +15,8 @@ private slots:
     void escapingFailureShowsErrorBox_data();
     void escapingFailureShowsErrorBox();
     void failingHandlerLeavesStateAsItWas();
+    void afterFirstFrame_data();
+    void afterFirstFrame();
 };
 
 void TestApplication::escapingFailureShowsErrorBox_data() {
@@ -66,6 +69,36 @@ void TestApplication::failingHandlerLeavesStateAsItWas() {
     QCOMPARE(selectedKey, letter);
     QCOMPARE(resizing, false);
     QCOMPARE(firstShow, false);
+}
+
+void TestApplication::afterFirstFrame_data() {
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("window on screen") << true;
+    QTest::newRow("window never exposed: after the fallback") << false;
+}
+
+// The deferred start-up work runs once, never before the window's first frame, and still runs
+// when the window never reaches the screen.
+void TestApplication::afterFirstFrame() {
+    QFETCH(bool, shown);
+    QWidget window;
+    window.resize(100, 100);
+    window.winId(); // the native window exists, as after show()
+    int runs = 0;
+    bool exposedWhenRun = false;
+    if (shown)
+        window.show();
+    ::afterFirstFrame(
+        &window,
+        [&] {
+            ++runs;
+            exposedWhenRun = window.windowHandle()->isExposed();
+        },
+        shown ? 5000 : 50);
+    QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 3000);
+    QCOMPARE(exposedWhenRun, shown);
+    QTest::qWait(100);
+    QCOMPARE(runs, 1);
 }
 
 int main(int argc, char *argv[]) {

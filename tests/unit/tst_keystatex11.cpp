@@ -237,7 +237,7 @@ void TestKeyStateX11::keyDown() {
 }
 
 void TestKeyStateX11::withoutConnectionEveryKeyIsUp() {
-    platform::KeyStateX11 keys(nullptr);
+    platform::KeyStateX11 keys(QByteArray(), nullptr);
     keys.update();
     for (int vk : {VK_CONTROL, VK_MENU, int('A'), int('X')})
         QVERIFY(!keys.isDown(vk));

@@ -107,6 +107,9 @@ void TestNoteForm::controlTree() {
     QCOMPARE(ui->Panel2->geometry(), QRect(0, 0, 200, 25));
     QVERIFY(ui->Panel2->testAttribute(Qt::WA_TransparentForMouseEvents));
     QCOMPARE(ui->Label1->parentWidget(), ui->Panel2);
+    // The info bar is hidden until the pointer comes over the picture, and laid out then.
+    QVERIFY(ui->Panel2->isHidden());
+    ui->Panel2->show();
     QCOMPARE(ui->Label1->geometry(), QRect(5, 0, 195, 25));
     QCOMPARE(ui->Label1->font().pixelSize(), 12);
     QVERIFY(ui->Label1->wordWrap());
