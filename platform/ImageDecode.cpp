@@ -1,6 +1,7 @@
 #include "platform/ImageDecode.h"
 
 #include "platform/DibDecoder.h"
+#include "platform/ImageBuffer.h"
 #include "platform/ImageLimits.h"
 #include "platform/JxrDecoder.h"
 
@@ -50,10 +51,19 @@ QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QSt
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
+    return decodeImageDevice(&buffer, formatHint, whyNot);
+}
+
+QImage decodeImageDevice(QIODevice *device, const QByteArray &formatHint, QString *whyNot) {
+    const QByteArray start = device->peek(8);
+    if (start.isEmpty()) {
+        setReason(whyNot, QStringLiteral("no data"));
+        return {};
+    }
     // PNG, the usual case, goes straight to the built-in reader; anything else is recognised by
     // its content, whatever the hint says, which loads every image plugin to ask them.
-    const bool png = data.startsWith("\x89PNG\r\n\x1a\n");
-    QImageReader reader(&buffer, png ? QByteArray("png") : formatHint);
+    const bool png = start == QByteArrayLiteral("\x89PNG\r\n\x1a\n");
+    QImageReader reader(device, png ? QByteArray("png") : formatHint);
     if (png)
         reader.setAutoDetectImageFormat(false);
     else
@@ -66,7 +76,14 @@ QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QSt
                               .arg(size.height()));
         return {};
     }
-    QImage image = reader.read();
+    // A PNG is decoded into a buffer of our own, which the reader fills row by row: large
+    // pictures then come as large pages. Other readers get the image they allocate themselves.
+    QImage image;
+    const QImage::Format format = png ? reader.imageFormat() : QImage::Format_Invalid;
+    if (size.isValid() && format != QImage::Format_Invalid)
+        image = newImageBuffer(size, format);
+    if (!reader.read(&image))
+        image = QImage();
     if (image.isNull() || !withinLimits(image.size())) {
         setReason(whyNot, reader.errorString());
         return {};

@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QString>
 
+class QIODevice;
+
 namespace platform {
 
 // Lets Qt's image readers allocate any picture within the program's size limits; Qt's own
@@ -15,6 +17,11 @@ void allowLargeImages();
 // empty. Null image, with a reason in *whyNot, when it cannot.
 QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint = {},
                        QString *whyNot = nullptr);
+
+// The same, reading the encoded bytes from `device` as they come (a sequential device may block
+// until more arrive).
+QImage decodeImageDevice(QIODevice *device, const QByteArray &formatHint = {},
+                         QString *whyNot = nullptr);
 
 // The file name endings the note takes from a drop, compared without regard to case.
 bool hasImageFileExtension(const QString &fileName);

@@ -21,7 +21,7 @@ bool isText(const QString &format) {
 
 } // namespace
 
-ClipboardValue valueFromMimeData(const QMimeData *mime) {
+ClipboardValue valueFromMimeData(const QMimeData *mime, const PngDecoder &decodePng) {
     if (!mime)
         return {};
     const QStringList formats = mime->formats();
@@ -34,7 +34,8 @@ ClipboardValue valueFromMimeData(const QMimeData *mime) {
         }
     }
     if (formats.contains(QLatin1String("image/png")))
-        return imageValue(decodeImageData(mime->data(QStringLiteral("image/png")), "png"));
+        return imageValue(decodePng ? decodePng()
+                                    : decodeImageData(mime->data(QStringLiteral("image/png")), "png"));
     for (const QString &bmp : {QStringLiteral("image/bmp"), QStringLiteral("image/x-bmp"),
                                QStringLiteral("image/x-MS-bmp")}) {
         if (formats.contains(bmp)) {

@@ -120,10 +120,19 @@ void ImageControl::pictureChanged() {
     // Pictures of a few megabytes come from the heap rather than from pages of their own once
     // a larger one has been freed, and the heap keeps what they leave behind. Hand it back, so
     // that replacing a large picture by a small one brings the note back to its idle size.
-    // Queued: by then the caller has also freed what it decoded the picture from.
+    // Once the new picture is on screen: by then the caller has also freed what it decoded the
+    // picture from, and the new frame has not waited for it.
+    m_releasePending = true;
+    if (isVisible())
+        update();
+    else
+        releaseFreedMemoryLater();
+}
+
+void ImageControl::releaseFreedMemoryLater() {
+    m_releasePending = false;
     QMetaObject::invokeMethod(
         this, [] { platform::releaseFreedMemory(); }, Qt::QueuedConnection);
-    update();
 }
 
 void ImageControl::setMargins(float m) {
@@ -207,6 +216,8 @@ QPointF ImageControl::exactGlobal(const QMouseEvent *event) const {
 }
 
 void ImageControl::paintEvent(QPaintEvent *) {
+    if (m_releasePending)
+        releaseFreedMemoryLater(); // runs after this frame has been drawn and shown
     QPainter painter(this);
     QStyleOptionFrame frame;
     frame.initFrom(this);

@@ -106,6 +106,7 @@ private:
     QPointF exactGlobal(const QMouseEvent *event) const;
     void openPopupMenu(const QPointF &global);
     const QImage &scaledPicture(const QSize &devicePixels);
+    void releaseFreedMemoryLater();
 
     QImage m_picture;    // the picture as pasted: 32-bit with alpha
     QImage m_drawSource; // premultiplied copy no larger than a screen, made once per picture
@@ -113,6 +114,7 @@ private:
     // from the smallest copy still at least as large as the note, not from the screen-size one.
     QList<QImage> m_halves;
     QImage m_scaled; // m_drawSource scaled to the current on-screen size
+    bool m_releasePending = false; // freed memory to hand back once the new picture is shown
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;

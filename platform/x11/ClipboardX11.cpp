@@ -1,6 +1,7 @@
 #include "platform/x11/ClipboardX11.h"
 
 #include "platform/MimeClipboard.h"
+#include "platform/StreamingDecode.h"
 #include "platform/x11/SelectionTransfer.h"
 
 #include <QClipboard>
@@ -135,6 +136,16 @@ public:
     QStringList formats() const override { return formats_; }
     bool hasFormat(const QString &format) const override { return formats_.contains(format); }
 
+    // The PNG content, decoded while it is still being transferred: a large picture arrives in
+    // many pieces, and the decoding need not wait for the last one.
+    QImage decodePngWhileFetching() const {
+        StreamingDecode decode("png");
+        const SelectionData data = fetch("image/png", [&decode](const QByteArray &piece) {
+            decode.feed(piece.constData(), piece.size());
+        });
+        return decode.finish(data.status == SelectionData::Status::Ok);
+    }
+
 protected:
     QVariant retrieveData(const QString &format, QMetaType type) const override {
         if (!formats_.contains(format))
@@ -152,13 +163,16 @@ protected:
     }
 
 private:
-    // Converts to `target`; gives the owner up unless it delivered or refused.
-    SelectionData fetch(const QByteArray &target) const {
+    // Converts to `target`; gives the owner up unless it delivered or refused. With `sink`, the
+    // content goes to it piece by piece instead of into the result.
+    SelectionData fetch(const QByteArray &target,
+                        const SelectionTransfer::PieceSink &sink = {}) const {
         SelectionData data;
         if (session_.stopped() || !offered_.contains(target))
             return data;
-        const bool finished = session_.run(
-            [&](int cancelFd) { data = session_.transfer->convert(target, cancelFd, kLimits); });
+        const bool finished = session_.run([&](int cancelFd) {
+            data = session_.transfer->convert(target, cancelFd, kLimits, sink);
+        });
         if (!finished || (data.status != SelectionData::Status::Ok &&
                           data.status != SelectionData::Status::Refused)) {
             session_.giveUp();
@@ -229,7 +243,7 @@ ClipboardValue ClipboardX11::read() {
     if (status != SelectionData::Status::Ok)
         return {}; // no owner, or one that does not say what it offers
     const SelectionMimeData mime(session, targets);
-    return valueFromMimeData(&mime);
+    return valueFromMimeData(&mime, [&mime] { return mime.decodePngWhileFetching(); });
 }
 
 } // namespace platform

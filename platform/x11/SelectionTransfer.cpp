@@ -153,7 +153,7 @@ QByteArrayList SelectionTransfer::targets(int cancelFd, const SelectionLimits &l
 }
 
 SelectionData SelectionTransfer::convert(const QByteArray &target, int cancelFd,
-                                         const SelectionLimits &limits) {
+                                         const SelectionLimits &limits, const PieceSink &sink) {
     const std::uint32_t targetAtom = atom(target);
     if (targetAtom == XCB_ATOM_NONE) {
         SelectionData none;
@@ -161,11 +161,11 @@ SelectionData SelectionTransfer::convert(const QByteArray &target, int cancelFd,
                                                             : SelectionData::Status::Refused;
         return none;
     }
-    return convertAtom(targetAtom, cancelFd, limits);
+    return convertAtom(targetAtom, cancelFd, limits, sink);
 }
 
 SelectionData SelectionTransfer::convertAtom(std::uint32_t target, int cancelFd,
-                                             const SelectionLimits &limits) {
+                                             const SelectionLimits &limits, const PieceSink &sink) {
     using Status = SelectionData::Status;
     SelectionData result;
     auto finish = [&](Status status) {
@@ -191,6 +191,7 @@ SelectionData SelectionTransfer::convertAtom(std::uint32_t target, int cancelFd,
     bool incremental = false; // an INCR transfer has begun: chunks come as new property values
     std::uint32_t type = XCB_ATOM_NONE;
     QByteArray piece;
+    qsizetype received = 0;
 
     for (;;) {
         while (xcb_generic_event_t *event = xcb_poll_for_event(connection_)) {
@@ -212,7 +213,10 @@ SelectionData SelectionTransfer::convertAtom(std::uint32_t target, int cancelFd,
                     incremental = true;
                     continue;
                 }
-                result.data = std::move(piece);
+                if (sink)
+                    sink(piece);
+                else
+                    result.data = std::move(piece);
                 result.type = atomName(type);
                 return finish(Status::Ok);
             }
@@ -221,7 +225,7 @@ SelectionData SelectionTransfer::convertAtom(std::uint32_t target, int cancelFd,
                 if (notify->window != window_ || notify->atom != property_ ||
                     notify->state != XCB_PROPERTY_NEW_VALUE)
                     continue;
-                if (!takeProperty(piece, type) || result.data.size() + piece.size() > kMaxBytes)
+                if (!takeProperty(piece, type) || received + piece.size() > kMaxBytes)
                     return finish(xcb_connection_has_error(connection_) ? Status::Failed
                                                                         : Status::GaveUp);
                 progressed = Clock::now();
@@ -229,7 +233,11 @@ SelectionData SelectionTransfer::convertAtom(std::uint32_t target, int cancelFd,
                     result.type = atomName(type);
                     return finish(Status::Ok);
                 }
-                result.data.append(piece);
+                received += piece.size();
+                if (sink)
+                    sink(piece);
+                else
+                    result.data.append(piece);
             }
         }
         if (xcb_connection_has_error(connection_))

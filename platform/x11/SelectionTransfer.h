@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 struct xcb_connection_t;
@@ -47,8 +48,13 @@ public:
     // `status` (if given) is Ok.
     QByteArrayList targets(int cancelFd, const SelectionLimits &limits,
                            SelectionData::Status *status = nullptr);
-    // The content converted to `target`, incremental transfers included.
-    SelectionData convert(const QByteArray &target, int cancelFd, const SelectionLimits &limits);
+    // Receives the content piece by piece as it arrives.
+    using PieceSink = std::function<void(const QByteArray &piece)>;
+
+    // The content converted to `target`, incremental transfers included. With `sink`, each
+    // piece goes to it as it arrives and `data` stays empty.
+    SelectionData convert(const QByteArray &target, int cancelFd, const SelectionLimits &limits,
+                          const PieceSink &sink = {});
 
 private:
     SelectionTransfer(xcb_connection_t *connection, std::uint32_t window);
@@ -58,7 +64,8 @@ private:
     // Reads the whole of the transfer property in pieces and deletes it; false on a broken
     // connection.
     bool takeProperty(QByteArray &data, std::uint32_t &type);
-    SelectionData convertAtom(std::uint32_t target, int cancelFd, const SelectionLimits &limits);
+    SelectionData convertAtom(std::uint32_t target, int cancelFd, const SelectionLimits &limits,
+                              const PieceSink &sink = {});
 
     xcb_connection_t *connection_;
     std::uint32_t window_;
