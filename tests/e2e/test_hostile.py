@@ -1,8 +1,15 @@
-"""Clipboard owners that misbehave: one announces a picture and never delivers it, one dies when
-asked for it, one dies or stalls in the middle of an incremental transfer. The owner is the small
-X client clipboard_owner (built with the tests, path in $STIQLET_CLIPBOARD_OWNER). The paste must
-give up within a few seconds, with the picture emptied and no message, and the note must go on
-answering its hotkey afterwards.
+"""Clipboard owners that misbehave, and files that change between the drag and the drop.
+
+Clipboard owners: one announces a picture and never delivers it, one dies when asked for it, one
+dies or stalls in the middle of an incremental transfer. The owner is the small X client
+clipboard_owner (built with the tests, path in $STIQLET_CLIPBOARD_OWNER). The paste must give up
+within a few seconds, with the picture emptied and no message, and the note must go on answering
+its hotkey afterwards.
+
+Drops: the small X client xdnd_source ($STIQLET_XDND_SOURCE) drags a PNG file's URI onto the
+note over XDND. Once the note has accepted the drag, the file is deleted, replaced or spoilt, and
+then dropped. The note must keep its picture, answer a file it cannot read with its error box,
+and go on pasting afterwards.
 """
 
 import os
@@ -10,12 +17,15 @@ import select
 import subprocess
 import time
 import unittest
+from pathlib import Path
 
 from harness import X11TestCase, holds_for, wait_for
-from test_paste import NOTE_SIZE, RED, coloured_box, png_bytes, quadrants
+from test_paste import (BLUE, GREEN, NOTE_SIZE, RED, YELLOW, box_near, coloured_box, fitted_box,
+                        png_bytes, quadrants)
 
 NOTE_TITLE = "^Form1$"
 BOX_TITLE = "^情報$"
+ERROR_BOX_TITLE = "^エラー$"
 # Longest a paste may take to give up on an owner that does not deliver.
 GIVE_UP = 8.0
 # Longest the hotkey may take to hide the note when nothing holds the program up.
@@ -24,6 +34,10 @@ ANSWER = 2.0
 
 def owner_path():
     return os.environ.get("STIQLET_CLIPBOARD_OWNER", "")
+
+
+def source_path():
+    return os.environ.get("STIQLET_XDND_SOURCE", "")
 
 
 @unittest.skipUnless(os.access(owner_path(), os.X_OK), "clipboard_owner not built")
@@ -119,6 +133,196 @@ class HostileClipboardTest(X11TestCase):
         self.assertIsNotNone(answered, "the note never answered Ctrl+Alt+A")
         self.assertLessEqual(answered, ANSWER,
                              f"Ctrl+Alt+A took {answered:.1f} s during a stalled paste")
+
+
+class DragSource:
+    """xdnd_source dragging one URI onto a window; reads what it reports, line by line."""
+
+    def __init__(self, env, window, point, uri):
+        self.proc = subprocess.Popen(
+            [source_path(), str(window.id), str(point[0]), str(point[1]), uri], env=env,
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            start_new_session=True)
+        self.seen = []
+        self._pending = b""
+
+    def next_report(self, timeout):
+        """The next line other than "asked", or None if none comes within `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            while b"\n" in self._pending:
+                line, self._pending = self._pending.split(b"\n", 1)
+                self.seen.append(line.decode())
+                if line != b"asked":
+                    return line.decode()
+            left = deadline - time.monotonic()
+            ready, _, _ = select.select([self.proc.stdout], [], [], max(left, 0))
+            if not ready:
+                return None
+            chunk = os.read(self.proc.stdout.fileno(), 4096)
+            if not chunk:  # the source ended
+                return None
+            self._pending += chunk
+
+    def send(self, command):
+        self.proc.stdin.write(command.encode() + b"\n")
+        self.proc.stdin.flush()
+
+    def errors(self):
+        return self.proc.stderr.read().decode() if self.proc.poll() is not None else ""
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+        self.proc.wait(timeout=5)
+        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            stream.close()
+
+
+def delete(path):
+    path.unlink()
+
+
+def replace_with_folder(path):
+    path.unlink()
+    path.mkdir()
+
+
+def overwrite_with_no_picture(path):
+    path.write_bytes(b"\x89PNG\r\n\x1a\n no longer a picture")
+
+
+# What happens to the dropped file once the note has accepted the drag, whether the drop is then
+# taken (XdndFinished), and whether the note reports it. A file that is gone, or no longer a
+# file, fails the test the drag passed, so the drop is refused like any drag of something that
+# is not an image file. A file that is still there but no picture is taken, cannot be decoded and
+# is reported. Either way the picture stays.
+CHANGES_BEFORE_THE_DROP = (
+    # name, what happens to the file, drop taken, error box
+    ("file deleted", delete, False, False),
+    ("file replaced by a folder", replace_with_folder, False, False),
+    ("file overwritten with bytes that are no picture", overwrite_with_no_picture, True, True),
+)
+
+# The picture on the note before each drop, and one pasted afterwards to show the note still works.
+BEFORE = quadrants(300, 200)
+AFTER = quadrants(100, 100, (YELLOW, BLUE, GREEN, RED))
+# The picture in the dropped file: tall, so that it lands elsewhere than BEFORE.
+DROPPED = quadrants(200, 400, (BLUE, YELLOW, RED, GREEN))
+
+
+@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
+class DroppedFileTest(X11TestCase):
+
+    def start_note(self):
+        program = self.launch()
+        note = program.window(NOTE_TITLE)
+        area = wait_for(note.geometry, lambda g: g.width == NOTE_SIZE, timeout=5)
+        return program, note, area
+
+    def grab(self, area):
+        return self.x.screenshot(area)
+
+    def paste(self, area, picture):
+        """Pastes `picture` through the clipboard; returns the note once it has settled."""
+        self.x.own_clipboard(png_bytes(picture), "image/png")
+        self.x.mouse_move(area.x + area.width // 2, area.y + area.height // 2)
+        self.x.click(1, repeat=2, delay_ms=40)
+        self.x.mouse_move(0, 0)
+        expected = fitted_box(*picture.size)
+        previous = [None]
+
+        def probe():
+            image = self.grab(area)
+            settled = previous[0] is not None and image.tobytes() == previous[0].tobytes()
+            previous[0] = image
+            return image, settled
+
+        shot, settled = wait_for(probe, lambda seen: seen[1]
+                                 and box_near(coloured_box(seen[0]), expected), timeout=10)
+        self.assertTrue(settled and box_near(coloured_box(shot), expected),
+                        f"the pasted picture at {coloured_box(shot)}, expected {expected}")
+        self.x.stop_clipboard()
+        return shot
+
+    def file_to_drop(self):
+        path = Path(self.x.tmpdir, "dropped.png")
+        if path.is_dir():
+            path.rmdir()
+        path.write_bytes(png_bytes(DROPPED))
+        return path
+
+    def drag(self, note, area, path):
+        """Drags `path` onto the middle of the note; returns the source once the note took it."""
+        source = DragSource(self.x.env, note, (area.x + area.width // 2,
+                                               area.y + area.height // 2), path.as_uri())
+        self.addCleanup(source.stop)
+        status = source.next_report(timeout=10)
+        self.assertEqual(status, "accepted",
+                         f"the note's answer to the drag; source said {source.seen} "
+                         f"{source.errors()}")
+        return source
+
+    def error_boxes(self, program):
+        return program.windows(ERROR_BOX_TITLE, visible_only=True)
+
+    def assertStillPastes(self, program, area):
+        self.assertTrue(program.running(), program.output())
+        self.paste(area, AFTER)
+
+    def test_dropped_png_replaces_the_picture(self):
+        # The drag of the test below with the file left alone: the source really drops.
+        program, note, area = self.start_note()
+        self.paste(area, BEFORE)
+        source = self.drag(note, area, self.file_to_drop())
+        source.send("drop")
+        self.assertEqual(source.next_report(timeout=10), "finished accepted=1")
+        expected = fitted_box(*DROPPED.size)  # (50, 0, 150, 200)
+        shot = wait_for(lambda: self.grab(area),
+                        lambda img: box_near(coloured_box(img), expected), timeout=5)
+        self.assertTrue(box_near(coloured_box(shot), expected),
+                        f"the dropped picture at {coloured_box(shot)}, expected {expected}")
+        self.assertTrue(holds_for(lambda: not self.error_boxes(program), 0.3), "an error box")
+        self.assertTrue(program.running(), program.output())
+
+    def test_file_that_changes_between_drag_and_drop_leaves_the_picture(self):
+        program, note, area = self.start_note()
+        for name, change, taken, reported in CHANGES_BEFORE_THE_DROP:
+            with self.subTest(name):
+                before = self.paste(area, BEFORE)
+                path = self.file_to_drop()
+                source = self.drag(note, area, path)
+                change(path)
+                source.send("drop")
+
+                if reported:
+                    # The drop waits for the box: XdndFinished comes once it is answered.
+                    boxes = wait_for(lambda: self.error_boxes(program), lambda ws: len(ws) == 1,
+                                     timeout=10)
+                    self.assertEqual(len(boxes), 1, f"error boxes: {boxes}; windows of the "
+                                     f"program: {program.windows(visible_only=True)}")
+                    box = boxes[0]
+                    self.assertEqual(box.transient_for(), note, "the box belongs to the note")
+                    self.assertIn("_NET_WM_STATE_MODAL", box.state())
+                    active = wait_for(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW"),
+                                      lambda a: a == [box.id], timeout=3)
+                    self.assertEqual(active, [box.id], "the box does not have the keyboard")
+                    self.x.key("Return")
+                    self.assertEqual(wait_for(lambda: self.error_boxes(program),
+                                              lambda ws: not ws, timeout=5), [],
+                                     "the box is still open after Return")
+                self.assertEqual(source.next_report(timeout=10),
+                                 f"finished accepted={int(taken)}", f"source said {source.seen}")
+                if not reported:
+                    self.assertTrue(holds_for(lambda: not self.error_boxes(program), 0.5),
+                                    f"an error box opened: {self.error_boxes(program)}")
+
+                after = wait_for(lambda: self.grab(area),
+                                 lambda img: img.tobytes() == before.tobytes(), timeout=3)
+                self.assertEqual(after.tobytes(), before.tobytes(),
+                                 "the note's picture changed with the drop")
+                self.assertEqual(note.geometry(), area)
+                self.assertStillPastes(program, area)
 
 
 if __name__ == "__main__":

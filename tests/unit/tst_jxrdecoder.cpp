@@ -465,6 +465,20 @@ void TestJxrDecoder::refusesFiles_data() {
     QTest::newRow("random bytes") << noise << QString();
     QTest::newRow("random bytes after the signature")
         << QByteArray("II\xBC\x01", 4) + noise << QString();
+    // Found by fuzzing: on an image plane of internal colour format 5, libjxr writes far past a
+    // buffer (a memset in ImageStrDecDecode) before it reads any image data, and the decoding
+    // child dies of SIGSEGV. Whatever libjxr does with it, the file is refused.
+    static const char colourFormat5[] =
+        "II\xBC\x01\x08\0\0\0"                                             // directory at 8
+        "\x02\0"                                                           // of two entries:
+        "\x01\xBC\x01\0\x10\0\0\0\x26\0\0\0"                               // pixel format at 38
+        "\xC0\xBC\x04\0\x01\0\0\0\x36\0\0\0"                               // image at 54
+        "\0\0\0\0"                                                         // and no other
+        "\x24\xC3\xDD\x6F\x03\x4E\xFE\x4B\xB1\x85\x3D\x77\x76\x8D\xC9\x0C" // 24-bit BGR
+        "WMPHOTO\0\x11\x45\xC0\x71\0\0\0\0" // JxrEncApp's image header for 1 x 1 pixels, then
+        "\xA0"; // the image plane's colour format: 5 in the top three bits (JxrEncApp writes 3)
+    QTest::newRow("image plane of colour format 5")
+        << QByteArray(colourFormat5, sizeof colourFormat5 - 1) << QString();
 
     if (encoder_.isEmpty())
         return;
