@@ -150,7 +150,10 @@ def run(x, dpy, binary, floor_bin, cache, runs, sizes=common.SIZES, peer=True):
             floor = floors[str(png)]
             entry["floor_qt"] = dict(zip(("median", "min", "max"), floor["qt_ms"]))
             entry["floor_note"] = dict(zip(("median", "min", "max"), floor["note_ms"]))
-            entry["ratio_floor"] = entry["paste"]["median"] / entry["floor_qt"]["median"]
+            # The note's own decoding call is the floor: the same decoder, buffers and checks the
+            # paste uses, so the ratio shows only what the paste adds (transfer, drawing copy,
+            # frame). Qt's reader alone is kept beside it for reference.
+            entry["ratio_floor"] = entry["paste"]["median"] / entry["floor_note"]["median"]
             results.append(entry)
     finally:
         note.stop()
@@ -162,7 +165,7 @@ def run(x, dpy, binary, floor_bin, cache, runs, sizes=common.SIZES, peer=True):
             entry["ratio_peer"] = entry["paste"]["median"] / entry["peer"]["median"]
     for e in results:
         line = (f"paste {e['kind']:10} {e['width']}x{e['height']} ({e['png_bytes'] / 1e6:.1f} MB): "
-                f"{fmt(e['paste'])}; floor {fmt(e['floor_qt'])} -> x{e['ratio_floor']:.2f}")
+                f"{fmt(e['paste'])}; floor {fmt(e['floor_note'])} -> x{e['ratio_floor']:.2f}")
         if "peer" in e:
             line += f"; feh {fmt(e['peer'])} -> x{e['ratio_peer']:.2f}"
         log(line)
