@@ -479,6 +479,17 @@ void TestJxrDecoder::refusesFiles_data() {
         "\xA0"; // the image plane's colour format: 5 in the top three bits (JxrEncApp writes 3)
     QTest::newRow("image plane of colour format 5")
         << QByteArray(colourFormat5, sizeof colourFormat5 - 1) << QString();
+    // Inputs on which fuzzing made libjxr fail one of its own assertions (the decoding child
+    // aborts), kept as the fuzzer found them.
+    const QDir regressions(QStringLiteral(STIQLET_JXR_REGRESSIONS));
+    const QStringList found = regressions.entryList({QStringLiteral("*.jxr")}, QDir::Files);
+    QVERIFY(!found.isEmpty());
+    for (const QString &name : found) {
+        QFile input(regressions.filePath(name));
+        QVERIFY(input.open(QIODevice::ReadOnly));
+        QTest::newRow(qPrintable(QStringLiteral("fuzz finding ") + name)) << input.readAll()
+                                                                            << QString();
+    }
 
     if (encoder_.isEmpty())
         return;
