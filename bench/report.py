@@ -287,6 +287,12 @@ def main():
         "Xvfb display managed by openbox (the end-to-end harness of `tests/e2e`), and writes this "
         "file and the chart. Each benchmark also runs on its own, e.g. "
         "`STIQLET_BIN=build-bench/stiqlet python3 bench/startup.py`.")
+    # The soak is run on its own (bench/soak.sh); its recorded figures are carried over.
+    soak = Path(args.out, "soak-RESULTS.md")
+    if soak.exists():
+        add("")
+        text = soak.read_text().rstrip().replace("\n## ", "\n### ")
+        add(text.replace("# Soak results", "## Soak", 1))
     notes = Path(args.out, "ANALYSIS.md")
     if notes.exists():
         add("")
