@@ -2,6 +2,8 @@
 
 #include "platform/Services.h"
 
+#include <QBuffer>
+
 #include <memory>
 
 FakeServices::FakeServices() {
@@ -22,4 +24,12 @@ FakeServices::FakeServices() {
 
 FakeServices::~FakeServices() {
     platform::services::clear();
+}
+
+QByteArray encodedImage(const QImage &image, const char *format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
 }

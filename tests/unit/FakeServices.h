@@ -5,6 +5,8 @@
 #include "platform/KeyState.h"
 #include "platform/Pointer.h"
 
+#include <QByteArray>
+#include <QImage>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -61,3 +63,7 @@ struct FakeServices {
     FakeDialogs *dialogs;
     FakePointer *pointer;
 };
+
+// image encoded as a file of the given format ("PNG", "BMP", ...), as another program would
+// offer it on the clipboard or save it.
+QByteArray encodedImage(const QImage &image, const char *format);

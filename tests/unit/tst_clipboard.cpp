@@ -1,7 +1,7 @@
+#include "FakeServices.h"
 #include "platform/ImageDecode.h"
 #include "platform/MimeClipboard.h"
 
-#include <QBuffer>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QTest>
@@ -10,14 +10,6 @@
 using Kind = platform::ClipboardValue::Kind;
 
 namespace {
-
-QByteArray encoded(const QImage &image, const char *format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
 
 QImage filled(int w, int h, QRgb color) {
     QImage image(w, h, QImage::Format_ARGB32);
@@ -80,9 +72,9 @@ void TestClipboard::mimeMapping_data() {
     QTest::addColumn<QSize>("imageSize");
     QTest::addColumn<QString>("text");
 
-    const QByteArray png = encoded(filled(30, 20, 0xFF00FF00), "PNG");
-    const QByteArray bmp = encoded(filled(12, 7, 0xFF0000FF), "BMP");
-    const QByteArray jpeg = encoded(filled(16, 8, 0xFFFF0000), "JPEG");
+    const QByteArray png = encodedImage(filled(30, 20, 0xFF00FF00), "PNG");
+    const QByteArray bmp = encodedImage(filled(12, 7, 0xFF0000FF), "BMP");
+    const QByteArray jpeg = encodedImage(filled(16, 8, 0xFFFF0000), "JPEG");
     const QByteArray utf8 = QStringLiteral("貼り付け").toUtf8();
 
     QTest::newRow("text only") << QStringList{"text/plain"} << QList<QByteArray>{"abc"}
@@ -137,8 +129,8 @@ void TestClipboard::mimeMapping() {
 
 void TestClipboard::pngWinsOverBmp() {
     QMimeData mime;
-    mime.setData(QStringLiteral("image/bmp"), encoded(filled(12, 7, 0xFF0000FF), "BMP"));
-    mime.setData(QStringLiteral("image/png"), encoded(filled(30, 20, 0x8000FF00), "PNG"));
+    mime.setData(QStringLiteral("image/bmp"), encodedImage(filled(12, 7, 0xFF0000FF), "BMP"));
+    mime.setData(QStringLiteral("image/png"), encodedImage(filled(30, 20, 0x8000FF00), "PNG"));
     const platform::ClipboardValue value = platform::valueFromMimeData(&mime);
     QCOMPARE(value.image.size(), QSize(30, 20));
     QCOMPARE(qAlpha(value.image.pixel(0, 0)), 0x80);
@@ -166,7 +158,7 @@ void TestClipboard::sizeLimits() {
 void TestClipboard::screenshotOf8kDecodes() {
     QImage shot(7680, 4320, QImage::Format_RGB32);
     shot.fill(0xFF336699);
-    const QByteArray png = encoded(shot, "PNG");
+    const QByteArray png = encodedImage(shot, "PNG");
     QString whyNot;
     const QImage image = platform::decodeImageData(png, "png", &whyNot);
     QVERIFY2(!image.isNull(), qPrintable(whyNot));

@@ -1,19 +1,11 @@
+#include "FakeServices.h"
 #include "platform/ImageDecode.h"
 #include "platform/StreamingDecode.h"
 
-#include <QBuffer>
 #include <QTest>
 #include <QtEndian>
 
 namespace {
-
-QByteArray encoded(const QImage &image, const char *format) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
 
 // A picture with some detail, so that its PNG spans many reads of the decoder.
 QImage sample() {
@@ -38,7 +30,7 @@ quint32 crc32(const QByteArray &bytes) {
 QByteArray bombHeader() {
     QImage one(1, 1, QImage::Format_ARGB32);
     one.fill(Qt::red);
-    QByteArray png = encoded(one, "PNG");
+    QByteArray png = encodedImage(one, "PNG");
     // The IHDR chunk follows the signature: length, type, width, height, ..., CRC.
     qToBigEndian<quint32>(100000, png.data() + 16);
     qToBigEndian<quint32>(100000, png.data() + 20);
@@ -66,12 +58,12 @@ private slots:
 void TestStreamingDecode::decodesAsItArrives_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("piece");
-    const QByteArray png = encoded(sample(), "PNG");
+    const QByteArray png = encodedImage(sample(), "PNG");
     QTest::newRow("PNG byte by byte") << png << 1;
     QTest::newRow("PNG in odd pieces") << png << 7777;
     QTest::newRow("PNG in one piece") << png << int(png.size());
-    QTest::newRow("BMP, recognised by content") << encoded(sample(), "BMP") << 4096;
-    QTest::newRow("JPEG, recognised by content") << encoded(sample(), "JPEG") << 1000;
+    QTest::newRow("BMP, recognised by content") << encodedImage(sample(), "BMP") << 4096;
+    QTest::newRow("JPEG, recognised by content") << encodedImage(sample(), "JPEG") << 1000;
 }
 
 // Fed in any pieces, the picture is the one decoding all the bytes at once gives.
@@ -91,7 +83,7 @@ void TestStreamingDecode::refuses_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("complete");
     QTest::addColumn<QString>("reason");
-    const QByteArray png = encoded(sample(), "PNG");
+    const QByteArray png = encodedImage(sample(), "PNG");
     QTest::newRow("nothing arrived") << QByteArray() << true << "no data";
     QTest::newRow("transfer broke off, all bytes in")
         << png << false << "the transfer did not complete";
@@ -118,7 +110,7 @@ void TestStreamingDecode::refuses() {
 
 // A decode dropped while the decoder waits for more bytes ends without hanging.
 void TestStreamingDecode::abandonedWithoutFinish() {
-    const QByteArray png = encoded(sample(), "PNG");
+    const QByteArray png = encodedImage(sample(), "PNG");
     {
         platform::StreamingDecode decode;
         decode.feed(png.constData(), png.size() / 3);
