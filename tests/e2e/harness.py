@@ -69,6 +69,20 @@ def wait_for(probe, accept=bool, timeout=TIMEOUT, interval=0.05):
         time.sleep(interval)
 
 
+def wait_settled(grab, accept, timeout=TIMEOUT):
+    """Polls grab() until accept(image) holds for an image equal to the one grabbed before it
+    (the screen has stopped changing); returns the last (image, settled) pair seen."""
+    previous = [None]
+
+    def probe():
+        image = grab()
+        settled = previous[0] is not None and image.tobytes() == previous[0].tobytes()
+        previous[0] = image
+        return image, settled
+
+    return wait_for(probe, lambda seen: seen[1] and accept(seen[0]), timeout=timeout)
+
+
 def wait_until(predicate, timeout=TIMEOUT, interval=0.05, message=None):
     """Polls predicate() until it returns a true value, which is returned; raises TimeoutError."""
     sentinel = object()

@@ -19,7 +19,7 @@ import time
 import unittest
 from pathlib import Path
 
-from harness import X11TestCase, holds_for, wait_for
+from harness import X11TestCase, holds_for, wait_for, wait_settled
 from test_paste import (BLUE, GREEN, NOTE_SIZE, RED, YELLOW, box_near, coloured_box, fitted_box,
                         png_bytes, quadrants)
 
@@ -230,16 +230,9 @@ class DroppedFileTest(X11TestCase):
         self.x.click(1, repeat=2, delay_ms=40)
         self.x.mouse_move(0, 0)
         expected = fitted_box(*picture.size)
-        previous = [None]
-
-        def probe():
-            image = self.grab(area)
-            settled = previous[0] is not None and image.tobytes() == previous[0].tobytes()
-            previous[0] = image
-            return image, settled
-
-        shot, settled = wait_for(probe, lambda seen: seen[1]
-                                 and box_near(coloured_box(seen[0]), expected), timeout=10)
+        shot, settled = wait_settled(lambda: self.grab(area),
+                                     lambda image: box_near(coloured_box(image), expected),
+                                     timeout=10)
         self.assertTrue(settled and box_near(coloured_box(shot), expected),
                         f"the pasted picture at {coloured_box(shot)}, expected {expected}")
         self.x.stop_clipboard()

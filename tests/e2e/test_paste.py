@@ -15,7 +15,7 @@ import unittest
 from PIL import Image, ImageDraw
 
 from harness import (HarnessError, X11TestCase, colour_distance, holds_for, pixels, wait_for,
-                     wait_until)
+                     wait_settled, wait_until)
 
 NOTE_TITLE = "^Form1$"
 BOX_TITLE = "^情報$"
@@ -178,15 +178,7 @@ class PasteTest(X11TestCase):
 
     def wait_settled(self, area, accept, timeout=10):
         """Like wait_screen, and the screenshot must also equal the one before it."""
-        previous = [None]
-
-        def probe():
-            image = self.grab(area)
-            settled = previous[0] is not None and image.tobytes() == previous[0].tobytes()
-            previous[0] = image
-            return image, settled
-
-        return wait_for(probe, lambda seen: seen[1] and accept(seen[0]), timeout=timeout)[0]
+        return wait_settled(lambda: self.grab(area), accept, timeout=timeout)[0]
 
     def message_boxes(self, program):
         return program.windows(BOX_TITLE, visible_only=True)
