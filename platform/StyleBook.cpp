@@ -3,6 +3,15 @@
 #include <QOperatingSystemVersion>
 
 namespace platform {
+namespace {
+
+// Windows 11 still reports version 10.0; only its build number tells it apart. A value of our
+// own: Qt's QOperatingSystemVersion::Windows11 is a static member of an exported class, which
+// MinGW cannot link from outside Qt6Core.dll.
+constexpr QOperatingSystemVersionBase kWindows11(QOperatingSystemVersionBase::Windows, 10, 0,
+                                                 22000);
+
+} // namespace
 
 PanelLook standardPanelLook() {
     return {QColor(0xF0, 0xF0, 0xF0), QColor(0xCC, 0xCC, 0xCC)};
@@ -33,8 +42,7 @@ QString osName(const QOperatingSystemVersion &os) {
 
 QString platformStyleTitle(const QOperatingSystemVersion &os) {
     if (os.type() == QOperatingSystemVersion::Windows) {
-        // Windows 11 still reports version 10.0; only its build number tells it apart.
-        const bool eleven = os >= QOperatingSystemVersion::Windows11;
+        const bool eleven = os >= kWindows11;
         return eleven ? QStringLiteral("Windows 11 Desktop") : QStringLiteral("Windows 10 Desktop");
     }
     return osName(os) + QStringLiteral(" Desktop");
