@@ -26,7 +26,6 @@ list(REMOVE_DUPLICATES dll_dirs)
 set(STIQLET_WINE_DLL_DIRS "${dll_dirs}" CACHE INTERNAL "Folders of the DLLs the program loads")
 list(TRANSFORM dll_dirs PREPEND "Z:")
 list(JOIN dll_dirs "\\;" STIQLET_WINEPATH)
-set(STIQLET_WINE_PLUGINS "Z:${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}")
 set(STIQLET_WINEPREFIX "${PROJECT_BINARY_DIR}/wineprefix")
 
 set(STIQLET_WINE_RUN "${PROJECT_BINARY_DIR}/wine-run.sh")
