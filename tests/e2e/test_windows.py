@@ -11,6 +11,7 @@ that reach Wine's own windows, so the hotkeys are typed into Wine's notepad.
 import io
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -19,8 +20,8 @@ from pathlib import Path
 
 from PIL import Image, ImageDraw
 
-from harness import (HarnessError, Rect, WineTestCase, colour_distance, holds_for, pixels,
-                     wait_for, wait_settled, wait_until)
+from harness import (HarnessError, Rect, WineTestCase, colour_distance, difference_mask,
+                     holds_for, pixels, wait_for, wait_settled, wait_until)
 from test_hostile import DragSource, source_path
 from test_paste import (BLUE, GREEN, RED, YELLOW, bands, blend, bmp32_bytes, box_near,
                         coloured_box, fitted_box, is_coloured, mean_colour, png_bytes, quadrants)
@@ -110,23 +111,28 @@ DRAGGED_FILES = (
 )
 
 
+def ink(image):
+    """The menu's pixels that differ clearly from its background (its commonest colour):
+    captions, arrows and marks; the 3-pixel frame at the edges is left out."""
+    rgb = image.convert("RGB")
+    background = max(rgb.getcolors(rgb.width * rgb.height))[1]
+    mask = difference_mask(rgb, background, tolerance=40)
+    return mask.crop((3, 3, rgb.width - 3, rgb.height - 3)).load(), rgb.width - 6, rgb.height - 6
+
+
 def menu_rows(image):
-    """The rows of a menu's items as [first, last] bands of rows holding dark pixels (captions
-    and marks); the frame at the edges is left out."""
-    grey = image.convert("L")
-    inner = grey.crop((3, 3, grey.width - 3, grey.height - 3))
-    data = inner.load()
-    dark_rows = (y for y in range(inner.height)
-                 if any(data[x, y] < 100 for x in range(inner.width)))
-    return [[first + 3, last + 3] for first, last in bands(dark_rows, gap=3)]
+    """The rows of a menu's items, top to bottom, as [first, last] bands of rows with ink."""
+    data, width, height = ink(image)
+    inked = (y for y in range(height) if any(data[x, y] for x in range(width)))
+    return [[first + 3, last + 3] for first, last in bands(inked, gap=4)]
 
 
-def leftmost_dark(image, row):
-    """The leftmost column with a dark pixel within the band `row`, frame left out."""
-    grey = image.convert("L").load()
-    for x in range(3, image.width - 3):
-        if any(grey[x, y] < 100 for y in range(row[0], row[1] + 1)):
-            return x
+def leftmost_ink(image, row):
+    """The leftmost column with ink within the band `row`."""
+    data, width, _ = ink(image)
+    for x in range(width):
+        if any(data[x, y - 3] for y in range(row[0], row[1] + 1)):
+            return x + 3
     return None
 
 
@@ -234,11 +240,11 @@ class WindowsNoteTest(WineTestCase):
         Captions start in one column; a mark lies left of it."""
         rows = menu_rows(shot)
         self.assertEqual(len(rows), items, f"{what}: item rows {rows}")
-        starts = [leftmost_dark(shot, row) for row in rows]
+        starts = [leftmost_ink(shot, row) for row in rows]
         caption_column = max(starts)
         marked = [i for i, start in enumerate(starts) if start < caption_column - 4]
         self.assertEqual(marked, [checked],
-                         f"{what}: rows with a mark left of the captions (leftmost dark columns "
+                         f"{what}: rows with a mark left of the captions (leftmost inked columns "
                          f"{starts})")
 
     # --- the package and the window ----------------------------------------------------
@@ -388,12 +394,23 @@ class WindowsNoteTest(WineTestCase):
     def focus_notepad(self):
         """Gives the keyboard to Wine's notepad, started once per test."""
         if getattr(self, "_notepad", None) is None:
-            notepad = self.launch_windows_program("notepad")
-            self._notepad = notepad.window("Notepad$", timeout=START_TIMEOUT)
+            # Wine starts its own programs in a process of their own: look for the window by
+            # its name only.
+            self.launch_windows_program("notepad")
+            self._notepad = self.x.wait_window("Notepad$", timeout=START_TIMEOUT)
+            self.addCleanup(self.end_process_of, self._notepad)
             self.addCleanup(setattr, self, "_notepad", None)
         self._notepad.activate()
         wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [self._notepad.id],
                    message="notepad becoming the active window")
+
+    def end_process_of(self, window):
+        """Kills the process that owns `window` and waits until the window has gone."""
+        try:
+            os.kill(window.pid(), signal.SIGKILL)
+        except (HarnessError, ProcessLookupError, TypeError):
+            pass
+        wait_until(lambda: not window.exists(), message=f"{window} going away")
 
     def tap_until(self, combo, note, shown):
         """Short holds of `combo` with notepad focused until the note is shown (or hidden)."""
