@@ -8,21 +8,8 @@ if(NOT STIQLET_WINE)
   return()
 endif()
 
-# Where the program's DLLs are: the Qt kit and the MinGW runtime (libstdc++, libgcc_s,
-# libwinpthread), as Windows paths on Wine's drive Z:.
-set(dll_dirs "${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS}")
-foreach(runtime IN ITEMS libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
-                  OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(IS_ABSOLUTE "${found}")
-    get_filename_component(dir "${found}" DIRECTORY)
-    get_filename_component(dir "${dir}" REALPATH)
-    list(APPEND dll_dirs "${dir}")
-  else()
-    message(WARNING "MinGW runtime ${runtime} not found: Windows programs may not start")
-  endif()
-endforeach()
-list(REMOVE_DUPLICATES dll_dirs)
+include(${PROJECT_SOURCE_DIR}/cmake/WindowsRuntime.cmake)
+set(dll_dirs "${STIQLET_WINDOWS_DLL_DIRS}")
 set(STIQLET_WINE_DLL_DIRS "${dll_dirs}" CACHE INTERNAL "Folders of the DLLs the program loads")
 list(TRANSFORM dll_dirs PREPEND "Z:")
 list(JOIN dll_dirs "\\;" STIQLET_WINEPATH)

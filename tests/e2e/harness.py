@@ -9,6 +9,7 @@ Every wait polls with a timeout, and every process started here is killed on tea
 broken program makes a test fail instead of hanging the run.
 """
 
+import collections
 import ctypes
 import ctypes.util
 import io
@@ -18,6 +19,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -236,6 +238,8 @@ class XServer:
         self._xlib = None
         self._held_keys = []
         self._held_buttons = []
+        # The last screenshots taken, kept for a failing test to save (see WineTestCase).
+        self.recent_screenshots = collections.deque(maxlen=8)
 
     # life cycle
 
@@ -428,7 +432,10 @@ class XServer:
         """The screen as an RGB image, or the part of it inside `region` (a Rect)."""
         data = self.run("import", "-silent", "-window", "root", "-depth", "8", "ppm:-", text=False)
         image = Image.open(io.BytesIO(data)).convert("RGB")
-        return image.crop(region.box()) if region is not None else image
+        if region is not None:
+            image = image.crop(region.box())
+        self.recent_screenshots.append(image)
+        return image
 
     # input (no --clearmodifiers: keys held by a test stay held)
 
@@ -723,17 +730,27 @@ class Program:
     def __init__(self, x, binary=None, args=(), env=None):
         self.x = x
         self.binary = binary or program_path()
-        if not os.access(self.binary, os.X_OK):
-            raise HarnessError(f"program not found or not executable: {self.binary}")
-        run_env = dict(x.env)
-        run_env["QT_QPA_PLATFORM"] = "xcb"
+        self._check_binary()
+        run_env = self._environment()
         run_env.update(env or {})
         fd, name = tempfile.mkstemp(dir=x.tmpdir, prefix="program-", suffix=".log")
         self.log_path = Path(name)
         with os.fdopen(fd, "wb") as log:
-            self.proc = subprocess.Popen([self.binary, *args], env=run_env,
+            self.proc = subprocess.Popen(self._command(args), env=run_env,
                                          stdin=subprocess.DEVNULL, stdout=log,
                                          stderr=subprocess.STDOUT, start_new_session=True)
+
+    def _check_binary(self):
+        if not os.access(self.binary, os.X_OK):
+            raise HarnessError(f"program not found or not executable: {self.binary}")
+
+    def _environment(self):
+        env = dict(self.x.env)
+        env["QT_QPA_PLATFORM"] = "xcb"
+        return env
+
+    def _command(self, args):
+        return [self.binary, *args]
 
     @property
     def pid(self):
@@ -932,3 +949,172 @@ class ScreenReader:
                                     info.bytes_per_line, 1).copy()
         finally:
             self._x.XDestroyImage(image)
+
+
+# --- Windows programs under Wine -----------------------------------------------------------
+
+def wine_path():
+    """Wine's loader: $STIQLET_WINE, or wine (or wine64) on PATH."""
+    found = os.environ.get("STIQLET_WINE") or shutil.which("wine") or shutil.which("wine64")
+    if not found:
+        raise HarnessError("Wine not found: set STIQLET_WINE")
+    return found
+
+
+def windows_package_path():
+    """The Windows package under test: $STIQLET_WINDOWS_ZIP, or the one in build-win."""
+    path = os.environ.get("STIQLET_WINDOWS_ZIP")
+    if path:
+        return Path(path)
+    found = sorted(Path(PROJECT_ROOT, "build-win").glob("stiqlet-*-windows-x64.zip"))
+    if not found:
+        raise HarnessError("no Windows package: build the target package_windows in build-win "
+                           "or set STIQLET_WINDOWS_ZIP")
+    return found[-1]
+
+
+def unpack_windows_package(zip_path, into):
+    """Unpacks the package into the folder `into`; returns the path of its stiqlet.exe."""
+    shutil.unpack_archive(str(zip_path), str(into), "zip")
+    programs = list(Path(into).glob("*/stiqlet.exe"))
+    if len(programs) != 1:
+        raise HarnessError(f"{zip_path} should hold one folder with stiqlet.exe, found {programs}")
+    return programs[0]
+
+
+class WinePrefix:
+    """A Wine prefix of its own (drive C:, registry, one wineserver) in a temporary folder.
+
+    Made fresh, with nothing of the build on Wine's search path: no WINEPATH, no QT_PLUGIN_PATH,
+    so a program finds only the DLLs beside it and Windows' own. Making one takes 15 to 40 s,
+    so a test class shares one; remove() ends its wineserver and every Wine process in it.
+    """
+
+    def __init__(self, x):
+        self.x = x
+        self.wine = wine_path()
+        beside = Path(self.wine).with_name("wineserver")
+        self.wineserver = str(beside) if beside.exists() else shutil.which("wineserver")
+        self.folder = Path(tempfile.mkdtemp(prefix="stiqlet-wine-"))
+        env = {name: value for name, value in x.env.items()
+               if not name.startswith(("WINE", "QT_"))}
+        env.update({
+            "WINEPREFIX": str(self.folder / "prefix"),
+            "WINEARCH": "win64",
+            "WINEDEBUG": "-all",
+            # No installer dialogs for Mono and Gecko.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        })
+        self.env = env
+
+    def create(self, timeout=180):
+        """Makes the prefix; returns the seconds it took."""
+        started = time.monotonic()
+        self._run(self.wine, "wineboot", "--init", timeout=timeout)
+        self._run(self.wineserver, "-w", timeout=timeout)
+        if not Path(self.env["WINEPREFIX"], "system.reg").exists():
+            raise HarnessError(f"wineboot made no prefix in {self.env['WINEPREFIX']}")
+        return time.monotonic() - started
+
+    def remove(self):
+        try:
+            self._run(self.wineserver, "-k", timeout=TOOL_TIMEOUT, check=False)
+            self._run(self.wineserver, "-w", timeout=TOOL_TIMEOUT, check=False)
+        finally:
+            shutil.rmtree(self.folder, ignore_errors=True)
+
+    def _run(self, *args, timeout, check=True):
+        try:
+            done = subprocess.run(list(args), env=self.env, stdin=subprocess.DEVNULL,
+                                  capture_output=True, timeout=timeout)
+        except subprocess.TimeoutExpired as exc:
+            raise HarnessError(f"{' '.join(args)} did not finish within {timeout} s") from exc
+        if check and done.returncode != 0:
+            raise HarnessError(f"{' '.join(args)} failed ({done.returncode}): "
+                               f"{done.stderr.decode(errors='replace')[-1000:]}")
+
+
+class WineProgram(Program):
+    """A Windows program run by Wine in a WinePrefix. `binary` is a path, or the name of one of
+    Wine's own programs ("notepad"). Wine runs the program in the Unix process it starts, so
+    `pid` is also the _NET_WM_PID of the program's X windows, and the exit code is the program's.
+    """
+
+    def __init__(self, x, prefix, binary, args=(), env=None):
+        self.prefix = prefix
+        super().__init__(x, str(binary), args, env)
+
+    def _check_binary(self):
+        if os.sep in self.binary and not Path(self.binary).is_file():
+            raise HarnessError(f"program not found: {self.binary}")
+
+    def _environment(self):
+        return dict(self.prefix.env)
+
+    def _command(self, args):
+        return [self.prefix.wine, self.binary, *args]
+
+
+ARTIFACTS = Path(__file__).resolve().parent / "artifacts"
+
+
+class WineTestCase(X11TestCase):
+    """Test case for the Windows program: the unpacked Windows package run by Wine in a fresh
+    prefix of the class's own, on the class's X server.
+
+    A failing test saves the last screenshots taken and one of the whole screen under
+    tests/e2e/artifacts/<test>/, and prints their paths.
+    """
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.package = windows_package_path()
+        cls.program_exe = unpack_windows_package(cls.package, Path(cls.x.tmpdir, "unpacked"))
+        cls.prefix = WinePrefix(cls.x)
+        cls.addClassCleanup(cls.prefix.remove)
+        cls.prefix_seconds = cls.prefix.create()
+
+    def setUp(self):
+        super().setUp()
+        self.x.recent_screenshots.clear()
+
+    def tearDown(self):
+        if self._has_failed():
+            self.save_artifacts()
+        super().tearDown()
+
+    def _has_failed(self):
+        """Whether this test (or one of its subtests) has failed so far."""
+        result = getattr(getattr(self, "_outcome", None), "result", None)
+        if result is None:
+            return False
+        return any(test is self or getattr(test, "test_case", None) is self
+                   for test, _ in result.failures + result.errors)
+
+    def launch(self, *args, env=None):
+        """Starts the packaged stiqlet.exe; it is stopped after the test in any case."""
+        return self.launch_windows_program(self.program_exe, *args, env=env)
+
+    def launch_windows_program(self, binary, *args, env=None):
+        program = WineProgram(self.x, self.prefix, binary, args=args, env=env)
+        self.addCleanup(self._stop_program, program)
+        return program
+
+    def save_artifacts(self):
+        folder = ARTIFACTS / self.id().split(".", 1)[-1]
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True, exist_ok=True)
+        saved = []
+        for number, image in enumerate(list(self.x.recent_screenshots)):
+            path = folder / f"shot-{number:02}.png"
+            image.save(path)
+            saved.append(path)
+        try:
+            path = folder / "screen-at-failure.png"
+            self.x.screenshot().save(path)
+            saved.append(path)
+        except HarnessError as exc:
+            print(f"\n  no screenshot at the failure: {exc}", file=sys.stderr)
+        print("\n  screenshots of the failed test:\n" + "".join(f"    {p}\n" for p in saved),
+              file=sys.stderr)
