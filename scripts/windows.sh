@@ -51,7 +51,7 @@ if [ -f "$kit" ]; then
     tar -C "$unpacked" -xJf "$kit"
     echo "$stamp" > "$unpacked/.stamp"
   fi
-  kit=$(find "$unpacked" -maxdepth 4 -name Qt6Config.cmake -path '*/lib/cmake/Qt6/*' | head -n 1)
+  kit=$(find "$unpacked" -maxdepth 6 -name Qt6Config.cmake -path '*/lib/cmake/Qt6/*' | head -n 1)
   kit=${kit%/lib/cmake/Qt6/Qt6Config.cmake}
 fi
 kit=$(realpath "$kit")
