@@ -1,6 +1,6 @@
 // JPEG XR files are decoded on Windows by the Windows Imaging Component, whose JPEG XR decoder
-// ships with Windows. The container's orientation is read here and applied afterwards, as on the
-// other systems: WIC hands out the pixels as stored.
+// ships with Windows. The container is checked here first; WIC gets it with the orientation
+// cleared and hands out the pixels as stored, which are then oriented as on the other systems.
 #include "platform/jxr/JxrWic.h"
 
 #include "platform/ImageLimits.h"
