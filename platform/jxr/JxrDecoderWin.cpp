@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <windows.h>
 
@@ -63,8 +64,10 @@ bool readExactly(QProcess &child, void *out, qint64 size, const QDeadlineTimer &
 
 // Why the child sent less than it should have.
 QString lostChild(QProcess &child, const QDeadlineTimer &deadline) {
-    if (deadline.hasExpired())
+    if (deadline.hasExpired()) {
+        child.kill();
         return QStringLiteral("decoding the JPEG XR image took too long");
+    }
     child.waitForFinished(remaining(deadline));
     if (child.state() == QProcess::NotRunning &&
         (child.exitStatus() == QProcess::CrashExit || child.exitCode() == jxr::kChildCrashed))
@@ -79,6 +82,13 @@ QImage decodeJxr(const QByteArray &data, QString *whyNot) {
         return fail(whyNot, QStringLiteral("no data"));
 
     QProcess child;
+    // The child ends by itself once it has answered; one that does not is stopped.
+    const auto stop = qScopeGuard([&child] {
+        if (child.state() != QProcess::NotRunning && !child.waitForFinished(1000)) {
+            child.kill();
+            child.waitForFinished();
+        }
+    });
     child.setStandardErrorFile(QProcess::nullDevice());
     child.start(childProgram(), QStringList(), QIODevice::ReadWrite);
     if (!child.waitForStarted())
@@ -113,7 +123,6 @@ QImage decodeJxr(const QByteArray &data, QString *whyNot) {
     for (int y = 0; y < image.height(); ++y)
         if (!readExactly(child, image.scanLine(y), rowBytes, deadline))
             return fail(whyNot, lostChild(child, deadline));
-    child.waitForFinished(remaining(deadline));
     return image;
 }
 

@@ -1,6 +1,6 @@
 // JPEG XR files are decoded on Windows by the Windows Imaging Component, whose JPEG XR decoder
-// ships with Windows. The container's orientation is read here and applied afterwards, as on the
-// other systems: WIC hands out the pixels as stored.
+// ships with Windows. The container is checked here first; WIC gets it with the orientation
+// cleared and hands out the pixels as stored, which are then oriented as on the other systems.
 #include "platform/jxr/JxrWic.h"
 
 #include "platform/ImageLimits.h"
@@ -12,17 +12,34 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace platform::jxr {
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
+constexpr quint16 kTagPixelFormat = 0xBC01;
 constexpr quint16 kTagTransformation = 0xBC02;
 constexpr quint16 kTagImageOffset = 0xBCC0;
 constexpr quint16 kTagImageByteCount = 0xBCC1;
 constexpr int kEntryBytes = 12;
+constexpr int kGuidBytes = 16;
+
+// The entries the picture needs: pixel format, transformation, compression, image type, size,
+// resolution, where the image and alpha data lie and which of their bands are left out.
+constexpr quint16 kPictureTags[] = {0xBC01, 0xBC02, 0xBC03, 0xBC04, 0xBC80, 0xBC81, 0xBC82,
+                                    0xBC83, 0xBCC0, 0xBCC1, 0xBCC2, 0xBCC3, 0xBCC4, 0xBCC5};
+
+// JPEG XR pixel formats share the first 15 bytes of their identifier; the last tells them apart.
+constexpr char kPixelFormatFamily[] =
+    "\x24\xC3\xDD\x6F\x03\x4E\xFE\x4B\xB1\x85\x3D\x77\x76\x8D\xC9";
+// Formats of ink or of unnamed channels, which hold no colour picture the note can show.
+constexpr uchar kNoColourPicture[] = {
+    0x1C, 0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D,
+    0x2E, 0x2F, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x43, 0x54, 0x55, 0x56};
 
 QImage fail(QString *whyNot, const QString &reason) {
     if (whyNot)
@@ -56,10 +73,14 @@ private:
     HRESULT result_;
 };
 
-// What the container says before the codec sees it: the orientation, and whether the image data
-// lies inside the file. The container is a little-endian TIFF-like directory of 12-byte entries.
+// What the container says before the codec sees it. The container is a little-endian TIFF-like
+// directory of 12-byte entries.
 struct Container {
     int orientation = 0;
+    // The file as the codec gets it: the entries the picture needs, the orientation cleared, since
+    // it is applied afterwards (Wine's decoder fails on a rotation), and no metadata, which the
+    // codec has no use for and which libjxr, behind Wine's decoder, misreads.
+    QByteArray forCodec;
     QString whyNot; // empty when the container is usable
 };
 
@@ -72,6 +93,21 @@ quint32 entryValue(const uchar *entry) {
     default:
         return qFromLittleEndian<quint32>(entry + 8);
     }
+}
+
+// Why the pixel format stored at `offset` is not decoded; empty when it may be.
+QString pixelFormatProblem(const QByteArray &data, qint64 offset) {
+    if (offset < 0 || offset > data.size() - kGuidBytes)
+        return QStringLiteral("damaged JPEG XR container: no pixel format");
+    const QByteArray guid = data.mid(offset, kGuidBytes);
+    const uchar id = uchar(guid.back());
+    if (!guid.startsWith(QByteArray(kPixelFormatFamily, kGuidBytes - 1)) || id < 0x05 ||
+        id == 0x06 || id == 0x07 || id == 0x3C || id > 0x56)
+        return QStringLiteral("unknown JPEG XR pixel format");
+    if (std::find(std::begin(kNoColourPicture), std::end(kNoColourPicture), id) !=
+        std::end(kNoColourPicture))
+        return QStringLiteral("unsupported JPEG XR pixel format");
+    return QString();
 }
 
 Container readContainer(const QByteArray &data) {
@@ -92,11 +128,20 @@ Container readContainer(const QByteArray &data) {
         container.whyNot = QStringLiteral("damaged JPEG XR container: directory cut short");
         return container;
     }
+
+    container.forCodec = data;
+    uchar *out = reinterpret_cast<uchar *>(container.forCodec.data()) + directory + 2;
+    qint64 kept = 0;
+    qint64 pixelFormat = -1;
     qint64 imageOffset = -1;
     qint64 imageBytes = 0;
     for (qint64 i = 0; i < entries; ++i) {
         const uchar *entry = bytes + directory + 2 + i * kEntryBytes;
         const quint16 tag = qFromLittleEndian<quint16>(entry);
+        if (std::find(std::begin(kPictureTags), std::end(kPictureTags), tag) ==
+            std::end(kPictureTags))
+            continue;
+        std::memmove(out + kept * kEntryBytes, entry, kEntryBytes);
         if (tag == kTagTransformation) {
             const quint32 orientation = entryValue(entry);
             if (orientation > 7) {
@@ -105,15 +150,26 @@ Container readContainer(const QByteArray &data) {
                 return container;
             }
             container.orientation = int(orientation);
+            std::memset(out + kept * kEntryBytes + 8, 0, 4);
+        } else if (tag == kTagPixelFormat) {
+            pixelFormat = entryValue(entry);
         } else if (tag == kTagImageOffset) {
             imageOffset = entryValue(entry);
         } else if (tag == kTagImageByteCount) {
             imageBytes = entryValue(entry);
         }
+        ++kept;
     }
-    if (imageOffset < 0 || imageOffset >= size || imageBytes > size - imageOffset)
+    if (imageOffset < 0 || imageOffset >= size || imageBytes > size - imageOffset) {
         container.whyNot =
             QStringLiteral("truncated JPEG XR file: the image data is not all there");
+        return container;
+    }
+    container.whyNot = pixelFormatProblem(data, pixelFormat);
+    qToLittleEndian(quint16(kept), out - 2);
+    // No directory follows this one.
+    if (kept < entries)
+        std::memset(out + kept * kEntryBytes, 0, 4);
     return container;
 }
 
@@ -122,7 +178,7 @@ Container readContainer(const QByteArray &data) {
 QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
     if (data.isEmpty())
         return fail(whyNot, QStringLiteral("no data"));
-    const Container container = readContainer(data);
+    Container container = readContainer(data);
     if (!container.whyNot.isEmpty())
         return fail(whyNot, container.whyNot);
     if (data.size() > qsizetype(UINT_MAX))
@@ -146,9 +202,10 @@ QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
         return fail(whyNot, withCode(QStringLiteral("cannot create the JPEG XR decoder"), hr));
     ComPtr<IWICStream> stream;
     hr = factory->CreateStream(&stream);
+    QByteArray &bytes = container.forCodec;
     if (SUCCEEDED(hr))
-        hr = stream->InitializeFromMemory(
-            reinterpret_cast<BYTE *>(const_cast<char *>(data.constData())), DWORD(data.size()));
+        hr = stream->InitializeFromMemory(reinterpret_cast<BYTE *>(bytes.data()),
+                                          DWORD(bytes.size()));
     if (FAILED(hr))
         return fail(whyNot, withCode(QStringLiteral("cannot read the JPEG XR data"), hr));
     hr = decoder->Initialize(stream.Get(), WICDecodeMetadataCacheOnDemand);

@@ -1,0 +1,5 @@
+#include "UnderWine.h"
+
+bool runningUnderWine() {
+    return false;
+}
