@@ -1,18 +1,71 @@
 #!/usr/bin/env bash
 # Installs what is missing (test tools included), builds everything and runs every test:
-# unit, widget and end-to-end tests through CTest, then a short fuzzing run of the decoders.
-set -euo pipefail
+# unit, widget and end-to-end tests through CTest; the Windows build and its tests under Wine
+# (when a Qt kit for Windows is available); the unit tests under the sanitizers; then a short
+# fuzzing run of the decoders. Every stage runs even when an earlier one fails; a summary line
+# per stage ends the run, and the exit status is non-zero when any stage failed.
+# Arguments go to the first ctest run.
+set -uo pipefail
 cd "$(dirname "$0")"
-scripts/deps.sh test
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_WERROR=ON
-cmake --build build
-ctest --test-dir build --output-on-failure "$@"
+scripts/deps.sh test || exit 1
+
+linux() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_WERROR=ON
+  cmake --build build
+  ctest --test-dir build --output-on-failure "$@"
+}
+
+# The same sources cross-built for Windows, their tests run under Wine.
+windows() {
+  scripts/windows.sh
+}
 
 # The library and the unit and widget tests again under AddressSanitizer (leaks included) and
 # UndefinedBehaviorSanitizer: any report ends the test program with an error.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_SANITIZE=ON
-cmake --build build-asan
-ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-  ctest --test-dir build-asan -L unit --output-on-failure
-tests/fuzz/run-fuzz.sh "${STIQLET_FUZZ_SECONDS:-15}"
+sanitizers() {
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_SANITIZE=ON
+  cmake --build build-asan
+  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+    ctest --test-dir build-asan -L unit --output-on-failure
+}
+
+fuzzing() {
+  tests/fuzz/run-fuzz.sh "${STIQLET_FUZZ_SECONDS:-15}"
+}
+
+summary=()
+failed=0
+# Runs one stage in a shell of its own that stops at its first failing command.
+stage() {
+  local name=$1
+  shift
+  local start=$SECONDS status
+  echo "=== $name"
+  (
+    set -e
+    "$@"
+  )
+  status=$?
+  local result=passed
+  if [ "$status" -ne 0 ]; then
+    result="failed (exit status $status)"
+    failed=1
+  fi
+  summary+=("$(printf '%-11s %s in %d s' "$name" "$result" $((SECONDS - start)))")
+}
+
+stage linux linux "$@"
+if kit=$(scripts/windows.sh --find-kit 2>/dev/null); then
+  echo "Windows stage with the Qt kit $kit"
+  stage windows windows
+else
+  summary+=("$(printf '%-11s %s' windows "skipped: no Qt kit for Windows (set STIQLET_QT_MINGW to one, or run scripts/build-qt-mingw.sh once, about 20 min)")")
+fi
+stage sanitizers sanitizers
+stage fuzzing fuzzing
+
+echo
+echo "=== Summary"
+printf '%s\n' "${summary[@]}"
+exit $failed

@@ -1,10 +1,6 @@
 #include "app/Application.h"
 
-#include "platform/Dialogs.h"
-#include "platform/Services.h"
-
-#include <cstdio>
-#include <exception>
+#include "platform/Failure.h"
 
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv) {
@@ -13,30 +9,11 @@ Application::Application(int &argc, char **argv)
 }
 
 bool Application::notify(QObject *receiver, QEvent *event) {
+    // The last net: the handlers report their own failures, this catches what else escapes.
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception &e) {
-        reportFailure(QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        reportFailure(QStringLiteral("不明なエラーが発生しました"));
+        platform::reportCurrentFailure();
     }
     return false;
-}
-
-void Application::reportFailure(const QString &message) {
-    // A failure inside the error box itself must not open another box on top of it.
-    static bool reporting = false;
-    if (reporting)
-        return;
-    reporting = true;
-    if (platform::Dialogs *dialogs = platform::services::dialogs()) {
-        try {
-            dialogs->messageDlg(message, platform::MsgDlgType::Error, platform::mbOK,
-                                platform::mbOK, 0);
-        } catch (...) {
-        }
-    } else {
-        std::fprintf(stderr, "stiqlet: %s\n", message.toLocal8Bit().constData());
-    }
-    reporting = false;
 }

@@ -10,7 +10,4 @@ public:
     Application(int &argc, char **argv);
 
     bool notify(QObject *receiver, QEvent *event) override;
-
-    // Shows the error box for a failure that escaped a handler.
-    static void reportFailure(const QString &message);
 };

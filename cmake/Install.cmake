@@ -6,6 +6,9 @@ include(GNUInstallDirs)
 set(STIQLET_APP_ID io.github.stiqlet.Stiqlet)
 
 install(TARGETS stiqlet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET stiqlet-jxr)
+  install(TARGETS stiqlet-jxr RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 if(UNIX AND NOT APPLE)
   set(linux_dir ${PROJECT_SOURCE_DIR}/resources/linux)

@@ -13,7 +13,6 @@ set(dll_dirs "${STIQLET_WINDOWS_DLL_DIRS}")
 set(STIQLET_WINE_DLL_DIRS "${dll_dirs}" CACHE INTERNAL "Folders of the DLLs the program loads")
 list(TRANSFORM dll_dirs PREPEND "Z:")
 list(JOIN dll_dirs "\\;" STIQLET_WINEPATH)
-set(STIQLET_WINE_PLUGINS "Z:${STIQLET_WINDOWS_PLUGIN_DIR}")
 set(STIQLET_WINEPREFIX "${PROJECT_BINARY_DIR}/wineprefix")
 
 set(STIQLET_WINE_RUN "${PROJECT_BINARY_DIR}/wine-run.sh")

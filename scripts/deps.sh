@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages that are missing, as root or through sudo.
-# Usage: scripts/deps.sh run|test
+# Usage: scripts/deps.sh run|test|windows ...
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
@@ -8,11 +8,19 @@ build_packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
 test_packages=(xvfb openbox xdotool xclip wmctrl x11-utils x11-xserver-utils imagemagick
   python3 python3-pil clang libclang-rt-14-dev
   binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev libjxr-tools)
+# The Windows build (MinGW-w64 with posix threads, as the Qt kit is built) and Wine to run it.
+windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xz-utils)
 
 wanted=("${build_packages[@]}")
-if [ "${1:-run}" = test ]; then
-  wanted+=("${test_packages[@]}")
-fi
+for set in "${@:-run}"; do
+  case "$set" in
+    run) ;;
+    test) wanted+=("${test_packages[@]}") ;;
+    windows) wanted+=("${test_packages[@]}" "${windows_packages[@]}") ;;
+    *) echo "deps.sh: unknown set $set (run, test or windows)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${wanted[@]}"; do

@@ -1,6 +1,7 @@
 #include "sticky/ImageControl.h"
 
 #include "platform/Dialogs.h"
+#include "platform/Failure.h"
 #include "platform/ImageDecode.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
@@ -264,24 +265,27 @@ void ImageControl::dragMoveEvent(QDragMoveEvent *event) {
 }
 
 void ImageControl::dropEvent(QDropEvent *event) {
-    const QString path = droppableImageFile(event->mimeData());
-    if (path.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    acceptDrag(event);
-    QString whyNot;
-    const QImage image = platform::decodeImageFile(path, &whyNot);
-    if (image.isNull()) {
-        // The picture stays as it was; say which file could not be read.
-        if (platform::Dialogs *dialogs = platform::services::dialogs())
-            dialogs->messageDlg(QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n"
-                                               "このファイルは画像として読み込めませんでした")
-                                    .arg(QDir::toNativeSeparators(path)),
-                                platform::MsgDlgType::Error, platform::mbOK, platform::mbOK, 0);
-        return;
-    }
-    setPicture(image);
+    // A failure must not cross Qt's frames back to the drag and drop machinery.
+    platform::guarded([&] {
+        const QString path = droppableImageFile(event->mimeData());
+        if (path.isEmpty()) {
+            event->ignore();
+            return;
+        }
+        acceptDrag(event);
+        QString whyNot;
+        const QImage image = platform::decodeImageFile(path, &whyNot);
+        if (image.isNull()) {
+            // The picture stays as it was; say which file could not be read.
+            if (platform::Dialogs *dialogs = platform::services::dialogs())
+                dialogs->messageDlg(QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n"
+                                                   "このファイルは画像として読み込めませんでした")
+                                        .arg(QDir::toNativeSeparators(path)),
+                                    platform::MsgDlgType::Error, platform::mbOK, platform::mbOK, 0);
+            return;
+        }
+        setPicture(image);
+    });
 }
 
 void ImageControl::mousePressEvent(QMouseEvent *event) {

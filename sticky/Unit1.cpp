@@ -3,6 +3,7 @@
 #include "about/Unit3.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
+#include "platform/Failure.h"
 #include "platform/KeyState.h"
 #include "platform/Services.h"
 #include "platform/StyleBook.h"
@@ -284,45 +285,50 @@ void TForm1::tenmetuSet(qint32 w) {
 }
 
 void TForm1::Timer2Timer() {
-    m_monochrome->setEnabled(!m_monochrome->isEnabled());
+    platform::guarded([&] { m_monochrome->setEnabled(!m_monochrome->isEnabled()); });
 }
 
 void TForm1::tmKiiOnOffTimer() {
-    platform::KeyState *keys = platform::services::keyState();
-    if (!keys)
-        return;
-    keys->update();
-    if (!keys->isDown(platform::VK_CONTROL))
-        return;
-    if (!keys->isDown(platform::VK_MENU))
-        return;
-    if (keys->isDown(toggleKeyCode)) {
-        if (Form1->isVisible())
-            Form1->hide();
-        else
-            Form1->show();
-    }
-    if (keys->isDown(closeKeyCode))
-        Form1->close();
+    platform::guarded([&] {
+        platform::KeyState *keys = platform::services::keyState();
+        if (!keys)
+            return;
+        keys->update();
+        if (!keys->isDown(platform::VK_CONTROL))
+            return;
+        if (!keys->isDown(platform::VK_MENU))
+            return;
+        if (keys->isDown(toggleKeyCode)) {
+            if (Form1->isVisible())
+                Form1->hide();
+            else
+                Form1->show();
+        }
+        if (keys->isDown(closeKeyCode))
+            Form1->close();
+    });
 }
 
 void TForm1::acPasteExecute() {
-    platform::Clipboard *clipboard = platform::services::clipboard();
-    if (!clipboard)
-        return;
-    try {
-        const platform::ClipboardValue value = clipboard->read();
-        if (value.kind == platform::ClipboardValue::Kind::Text)
-            throw std::runtime_error("text cannot be converted to an image");
-        // An image converts to itself; an empty clipboard to no image, which empties the picture.
-        Form1->ui->ImageControl1->setPicture(value.image);
-    } catch (...) {
-        myMesejBoxOk(Form1, kPasteError);
-    }
+    platform::guarded([&] {
+        platform::Clipboard *clipboard = platform::services::clipboard();
+        if (!clipboard)
+            return;
+        try {
+            const platform::ClipboardValue value = clipboard->read();
+            if (value.kind == platform::ClipboardValue::Kind::Text)
+                throw std::runtime_error("text cannot be converted to an image");
+            // An image converts to itself; an empty clipboard to no image, which empties the
+            // picture.
+            Form1->ui->ImageControl1->setPicture(value.image);
+        } catch (...) {
+            myMesejBoxOk(Form1, kPasteError);
+        }
+    });
 }
 
 void TForm1::ImageControl1DblClick() {
-    ui->acPaste->trigger();
+    platform::guarded([&] { ui->acPaste->trigger(); });
 }
 
 bool TForm1::myMesejBoxOk(QObject *, const QString &moj) {
@@ -334,51 +340,57 @@ bool TForm1::myMesejBoxOk(QObject *, const QString &moj) {
 }
 
 void TForm1::pmclearClick() {
-    Form1->ui->ImageControl1->fillPicture(0xFFFFFFFF);
+    platform::guarded([&] { Form1->ui->ImageControl1->fillPicture(0xFFFFFFFF); });
 }
 
 void TForm1::ImageControl1MouseDown(Qt::MouseButton, TShiftState Shift, float, float,
                                     QPointF global) {
-    if (Shift & ssMiddle)
-        ui->ImageControl1->startWindowDrag(Form1, global);
-    if (Shift & ssLeft) {
-        resizing = true;
-        resizeStartPos = {float(global.x()), float(global.y())};
-        resizeStartWidth = Form1->width();
-        resizeStartHeight = Form1->height();
-        m_requestedSize = Form1->size();
-    }
+    platform::guarded([&] {
+        if (Shift & ssMiddle)
+            ui->ImageControl1->startWindowDrag(Form1, global);
+        if (Shift & ssLeft) {
+            resizing = true;
+            resizeStartPos = {float(global.x()), float(global.y())};
+            resizeStartWidth = Form1->width();
+            resizeStartHeight = Form1->height();
+            m_requestedSize = Form1->size();
+        }
+    });
 }
 
 void TForm1::ImageControl1MouseMove(TShiftState, float, float, QPointF global) {
-    if (!resizing)
-        return;
-    // While a button is held Qt keeps reporting moves outside the window and holds back the
-    // leave event; the pointer outside the window ends the resize as leaving it does. The
-    // window is where the last move asked it to be, whether or not the desktop has caught up.
-    if (!QRectF(Form1->pos(), QSizeF(m_requestedSize)).contains(global)) {
-        ImageControl1MouseLeave();
-        return;
-    }
-    const float dx = resizeStartPos.x - float(global.x());
-    const float dy = resizeStartPos.y - float(global.y());
-    const qint32 width = roundHalfEven(float(resizeStartWidth) - dx);
-    const qint32 height = roundHalfEven(float(resizeStartHeight) - dy);
-    m_requestedSize = QSize(qMax(width, kMinSize), qMax(height, kMinSize));
-    Form1->resize(m_requestedSize);
+    platform::guarded([&] {
+        if (!resizing)
+            return;
+        // While a button is held Qt keeps reporting moves outside the window and holds back the
+        // leave event; the pointer outside the window ends the resize as leaving it does. The
+        // window is where the last move asked it to be, whether or not the desktop has caught up.
+        if (!QRectF(Form1->pos(), QSizeF(m_requestedSize)).contains(global)) {
+            ImageControl1MouseLeave();
+            return;
+        }
+        const float dx = resizeStartPos.x - float(global.x());
+        const float dy = resizeStartPos.y - float(global.y());
+        const qint32 width = roundHalfEven(float(resizeStartWidth) - dx);
+        const qint32 height = roundHalfEven(float(resizeStartHeight) - dy);
+        m_requestedSize = QSize(qMax(width, kMinSize), qMax(height, kMinSize));
+        Form1->resize(m_requestedSize);
+    });
 }
 
 void TForm1::ImageControl1MouseUp(Qt::MouseButton, TShiftState, float, float, QPointF) {
-    endResize();
+    platform::guarded([&] { endResize(); });
 }
 
 void TForm1::ImageControl1MouseEnter() {
-    ui->Panel2->show();
+    platform::guarded([&] { ui->Panel2->show(); });
 }
 
 void TForm1::ImageControl1MouseLeave() {
-    endResize();
-    ui->Panel2->hide();
+    platform::guarded([&] {
+        endResize();
+        ui->Panel2->hide();
+    });
 }
 
 void TForm1::pmNumSetting(QObject *) {
@@ -395,54 +407,62 @@ void TForm1::pmNumSetting(QObject *) {
 }
 
 void TForm1::DynamicMenuItemClick(QAction *Sender) {
-    const QList<QAction *> items = ui->pmSelectNum->actions();
-    for (int i = 0; i < 5 && i < items.size(); ++i)
-        items[i]->setChecked(false);
-    Sender->setChecked(true);
-    selectedKey = Sender->text();
-    toggleKeyCode = selectedKey.at(0).unicode();
-    hintHenkoHyoj(selectedKey);
+    platform::guarded([&] {
+        const QList<QAction *> items = ui->pmSelectNum->actions();
+        for (int i = 0; i < 5 && i < items.size(); ++i)
+            items[i]->setChecked(false);
+        Sender->setChecked(true);
+        selectedKey = Sender->text();
+        toggleKeyCode = selectedKey.at(0).unicode();
+        hintHenkoHyoj(selectedKey);
+    });
 }
 
 void TForm1::pmSubKiiOnClick() {
-    ui->pmSubKiiOn->setChecked(true);
-    ui->pmSubKiiOff->setChecked(false);
-    if (!tmKiiOnOff.isActive())
-        tmKiiOnOff.start();
+    platform::guarded([&] {
+        ui->pmSubKiiOn->setChecked(true);
+        ui->pmSubKiiOff->setChecked(false);
+        if (!tmKiiOnOff.isActive())
+            tmKiiOnOff.start();
+    });
 }
 
 void TForm1::pmSubKiiOffClick() {
-    ui->pmSubKiiOn->setChecked(false);
-    ui->pmSubKiiOff->setChecked(true);
-    tmKiiOnOff.stop();
+    platform::guarded([&] {
+        ui->pmSubKiiOn->setChecked(false);
+        ui->pmSubKiiOff->setChecked(true);
+        tmKiiOnOff.stop();
+    });
 }
 
 void TForm1::pmPasteClick() {
-    Form1->ui->acPaste->trigger();
+    platform::guarded([&] { Form1->ui->acPaste->trigger(); });
 }
 void TForm1::pmSubYoAriClick() {
-    Form1->yohakSet(kMarginOn);
+    platform::guarded([&] { Form1->yohakSet(kMarginOn); });
 }
 void TForm1::pmSubYoNasiClick() {
-    Form1->yohakSet(kMarginOff);
+    platform::guarded([&] { Form1->yohakSet(kMarginOff); });
 }
 void TForm1::pmSubTenmetuOnClick() {
-    Form1->tenmetuSet(1);
+    platform::guarded([&] { Form1->tenmetuSet(1); });
 }
 void TForm1::pmSubTenmetuOffClick() {
-    Form1->tenmetuSet(0);
+    platform::guarded([&] { Form1->tenmetuSet(0); });
 }
 void TForm1::pmSaisyoukaClick() {
-    Form1->showMinimized();
+    platform::guarded([&] { Form1->showMinimized(); });
 }
 void TForm1::pnCloseClick() {
-    Form1->close();
+    platform::guarded([&] { Form1->close(); });
 }
 
 void TForm1::pmAboutClick() {
-    if (!Form3)
-        return;
-    Form3->show();
-    Form3->raise();
-    Form3->activateWindow();
+    platform::guarded([&] {
+        if (!Form3)
+            return;
+        Form3->show();
+        Form3->raise();
+        Form3->activateWindow();
+    });
 }

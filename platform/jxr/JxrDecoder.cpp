@@ -6,9 +6,9 @@
 
 #include "platform/ImageLimits.h"
 #include "platform/jxr/JxrLibrary.h"
+#include "platform/jxr/JxrOrientation.h"
 
 #include <QDeadlineTimer>
-#include <QTransform>
 
 #include <cerrno>
 #include <csignal>
@@ -193,26 +193,6 @@ QString lostChild(Child &child, const QDeadlineTimer &deadline) {
     return QStringLiteral("the JPEG XR decoder stopped on this file");
 }
 
-// The stored picture shown the way the file says: rotation first, then the flips.
-QImage oriented(QImage image, int orientation) {
-    if (orientation >= 4)
-        image = image.transformed(QTransform().rotate(90));
-    switch (orientation % 4) {
-    case 1:
-        image = image.mirrored(false, true);
-        break;
-    case 2:
-        image = image.mirrored(true, false);
-        break;
-    case 3:
-        image = image.mirrored(true, true);
-        break;
-    default:
-        break;
-    }
-    return image.convertToFormat(QImage::Format_ARGB32);
-}
-
 } // namespace
 
 QImage decodeJxr(const QByteArray &data, QString *whyNot) {
@@ -256,7 +236,7 @@ QImage decodeJxr(const QByteArray &data, QString *whyNot) {
         if (!readAll(reading.get(), image.scanLine(y), rowBytes, deadline))
             return fail(whyNot, lostChild(child, deadline));
     child.wait();
-    return oriented(std::move(image), picture.orientation);
+    return jxr::oriented(std::move(image), picture.orientation);
 }
 
 bool jxrSupported() {

@@ -2,13 +2,31 @@
 
 #include "platform/Clipboard.h"
 
+#include <QByteArray>
+
+#include <functional>
+
 namespace platform {
 
 // The Windows clipboard, read through Win32: CF_UNICODETEXT, else the raw CF_DIB bytes decoded
-// by our own decoder (Qt's reading drops the fourth byte of 32-bit bitmaps).
+// by our own decoder (Qt's reading drops the fourth byte of 32-bit bitmaps), else the registered
+// format "PNG", which some programs offer alone.
 class ClipboardWin final : public Clipboard {
 public:
+    // Turn the offered bitmap bytes into a picture; null when they cannot be decoded.
+    using DibDecoder = std::function<QImage(const char *data, qsizetype size)>;
+    using PngDecoder = std::function<QImage(const QByteArray &data)>;
+
+    // Reads with the program's own decoders.
+    ClipboardWin();
+    // Reads with the given decoders, for tests that make decoding fail.
+    ClipboardWin(DibDecoder decodeDib, PngDecoder decodePng);
+
     ClipboardValue read() override;
+
+private:
+    DibDecoder decodeDib_;
+    PngDecoder decodePng_;
 };
 
 } // namespace platform

@@ -19,8 +19,13 @@ class FakeKeyState final : public platform::KeyState {
 public:
     QSet<int> down;
     int updates = 0;
+    std::function<void(int)> onIsDown; // may throw, to stand for a failing reading
     void update() override { ++updates; }
-    bool isDown(int virtualKey) const override { return down.contains(virtualKey); }
+    bool isDown(int virtualKey) const override {
+        if (onIsDown)
+            onIsDown(virtualKey);
+        return down.contains(virtualKey);
+    }
 };
 
 class FakeClipboard final : public platform::Clipboard {
@@ -42,7 +47,10 @@ struct ShownMessage {
 class FakeDialogs final : public platform::Dialogs {
 public:
     QList<ShownMessage> shown;
+    std::function<void(const QString &)> onShow; // may throw, to stand for a box that fails
     int messageDlg(const QString &text, platform::MsgDlgType type, int, int, int) override {
+        if (onShow)
+            onShow(text);
         shown.append({text, type});
         return platform::mrOK;
     }

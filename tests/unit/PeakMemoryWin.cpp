@@ -1,7 +1,7 @@
 #include "PeakMemory.h"
 
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 
 qint64 peakResidentMiB() {
     PROCESS_MEMORY_COUNTERS counters{};

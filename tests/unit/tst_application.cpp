@@ -3,11 +3,34 @@
 #include "app/FirstFrame.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
+#include "ui_Unit1.h"
 
+#include <QAction>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <stdexcept>
+
+namespace {
+
+// Which of the note's handlers a test runs: the key watch's tick, the paste menu item, a drop.
+enum class Fire { KeyWatchTick, PasteMenuItem, Drop };
+
+// A failure of a service: a std::exception with the message, or something else entirely.
+[[noreturn]] void fail(bool standard, const QString &message) {
+    if (standard)
+        throw std::runtime_error(message.toStdString());
+    throw 42;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fire)
 
 class TestApplication : public QObject {
     Q_OBJECT
@@ -15,6 +38,8 @@ private slots:
     void escapingFailureShowsErrorBox_data();
     void escapingFailureShowsErrorBox();
     void failingHandlerLeavesStateAsItWas();
+    void handlerReportsItsOwnFailure_data();
+    void handlerReportsItsOwnFailure();
     void afterFirstFrame_data();
     void afterFirstFrame();
 };
@@ -69,6 +94,95 @@ void TestApplication::failingHandlerLeavesStateAsItWas() {
     QCOMPARE(selectedKey, letter);
     QCOMPARE(resizing, false);
     QCOMPARE(firstShow, false);
+}
+
+void TestApplication::handlerReportsItsOwnFailure_data() {
+    QTest::addColumn<Fire>("fire");
+    QTest::addColumn<bool>("standard"); // a std::exception, or anything else
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("errorBox"); // else the information box of a failed paste
+
+    const QString unknown = QStringLiteral("不明なエラーが発生しました");
+    QTest::newRow("key watch tick, key state fails")
+        << Fire::KeyWatchTick << true << QStringLiteral("キーボードが見つかりません") << true;
+    QTest::newRow("key watch tick, key state throws no std::exception")
+        << Fire::KeyWatchTick << false << unknown << true;
+    // The paste keeps its own guarded block and message: still one box, not two.
+    QTest::newRow("paste menu item, clipboard throws no std::exception")
+        << Fire::PasteMenuItem << false
+        << QStringLiteral("Stiqlet イメージ貼り付けエラー\r\n"
+                          "クリップボードのデータがイメージ型ではないかもしれません")
+        << false;
+    QTest::newRow("drop of an unreadable file, its message box fails")
+        << Fire::Drop << true << QStringLiteral("メッセージを表示できません") << true;
+    QTest::newRow("drop of an unreadable file, its message box throws no std::exception")
+        << Fire::Drop << false << unknown << true;
+}
+
+// A failure under a handler is reported by the handler itself, in one box, and goes no further:
+// the handlers run here straight from the signal or the event, without the application's last
+// net in between, so a failure that escaped would end the test.
+void TestApplication::handlerReportsItsOwnFailure() {
+    QFETCH(Fire, fire);
+    QFETCH(bool, standard);
+    QFETCH(QString, message);
+    QFETCH(bool, errorBox);
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    form.DynamicMenuItemClick(form.form()->pmSelectNum->actions().at(2));
+    form.yohakSet(0);
+    form.tenmetuSet(1);
+    const QString letter = selectedKey;
+    const char16_t toggle = toggleKeyCode;
+    const QImage picture = form.form()->ImageControl1->picture();
+
+    switch (fire) {
+    case Fire::KeyWatchTick:
+        fakes.keys->onIsDown = [&](int) { fail(standard, message); };
+        QVERIFY(QMetaObject::invokeMethod(&form.tmKiiOnOff, "timeout", Qt::DirectConnection));
+        break;
+    case Fire::PasteMenuItem:
+        fakes.clipboard->onRead = [&] { fail(standard, message); };
+        form.form()->pmPaste->trigger();
+        break;
+    case Fire::Drop: {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("unreadable.png"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
+        file.close();
+        // The box that says the file cannot be read fails to open; the error box then works.
+        bool failed = false;
+        fakes.dialogs->onShow = [&](const QString &) {
+            if (!failed) {
+                failed = true;
+                fail(standard, message);
+            }
+        };
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDropEvent drop(QPointF(30, 30), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton,
+                        Qt::NoModifier);
+        static_cast<QObject *>(form.form()->ImageControl1)->event(&drop);
+        break;
+    }
+    }
+
+    QCOMPARE(fakes.dialogs->shown.size(), 1);
+    QCOMPARE(fakes.dialogs->shown[0].text, message);
+    QCOMPARE(fakes.dialogs->shown[0].type,
+             errorBox ? platform::MsgDlgType::Error : platform::MsgDlgType::Information);
+    QCOMPARE(selectedKey, letter);
+    QCOMPARE(toggleKeyCode, toggle);
+    QCOMPARE(closeKeyCode, u'X');
+    QCOMPARE(resizing, false);
+    QCOMPARE(firstShow, false);
+    QVERIFY(form.isVisible());
+    QVERIFY(form.tmKiiOnOff.isActive());
+    QVERIFY(form.Timer2.isActive());
+    QVERIFY(form.form()->pmSubYoAri->isChecked());
+    QCOMPARE(form.form()->ImageControl1->picture(), picture);
 }
 
 void TestApplication::afterFirstFrame_data() {

@@ -55,8 +55,13 @@ struct Note {
     }
     ImageControl *area() { return form.form()->ImageControl1; }
     NoteState state() {
-        return {form.geometry(),      form.isVisible(),  form.Timer2.isActive(),
-                form.tmKiiOnOff.isActive(), area()->margin(), selectedKey, resizing};
+        return {form.geometry(),
+                form.isVisible(),
+                form.Timer2.isActive(),
+                form.tmKiiOnOff.isActive(),
+                area()->margin(),
+                selectedKey,
+                resizing};
     }
     bool keptPicture() {
         const QImage &p = area()->picture();
@@ -149,11 +154,11 @@ void TestHostile::decodeFile() {
     QString whyNot;
     const QImage image = platform::decodeImageFile(path, &whyNot);
     const qint64 grown = peakResidentMiB() - peakBefore;
-    qInfo("%s: %s", qPrintable(QFileInfo(path).fileName()),
-          image.isNull() ? qPrintable(QStringLiteral("refused (%1)").arg(whyNot))
-                         : qPrintable(QStringLiteral("decoded %1 x %2")
-                                          .arg(image.width())
-                                          .arg(image.height())));
+    qInfo(
+        "%s: %s", qPrintable(QFileInfo(path).fileName()),
+        image.isNull()
+            ? qPrintable(QStringLiteral("refused (%1)").arg(whyNot))
+            : qPrintable(QStringLiteral("decoded %1 x %2").arg(image.width()).arg(image.height())));
     if (image.isNull())
         QVERIFY2(!whyNot.isEmpty(), "refused without a reason");
     else
