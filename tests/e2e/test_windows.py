@@ -3,8 +3,8 @@ started in a fresh Wine prefix, on the class's own Xvfb with openbox (see WineTe
 
 Wine turns the program's windows into X windows, so the note is read back as on Linux: its
 geometry, its window manager hints and its name through xwininfo and xprop, its pixels through
-screenshots. Wine hands the X clipboard's `image/bmp` to the program as CF_DIB and its text as
-CF_UNICODETEXT, and turns an XDND drop into an OLE drop. Wine's GetAsyncKeyState sees only keys
+screenshots. Wine hands the X clipboard's `image/bmp` to the program as CF_DIB, `image/png` as
+the registered format "PNG" and text as CF_UNICODETEXT, and turns an XDND drop into an OLE drop. Wine's GetAsyncKeyState sees only keys
 that reach Wine's own windows, so the hotkeys are typed into Wine's notepad.
 """
 
@@ -278,6 +278,18 @@ class WindowsNoteTest(WineTestCase):
             with self.subTest(what):
                 self.assertEqual(seen, expected)
 
+    def test_note_stays_above_a_wine_window_activated_after_it(self):
+        program, note, area = self.start_note()
+        notepad = self.focus_notepad()
+        stacking = wait_for(lambda: self.x.client_list(stacking=True),
+                            lambda s: note in s and notepad in s
+                            and s.index(note) > s.index(notepad))
+        self.assertIn(note, stacking)
+        self.assertIn(notepad, stacking)
+        self.assertGreater(stacking.index(note), stacking.index(notepad),
+                           "the note must stay above the active window")
+        self.assertTrue(note.is_viewable())
+
     # --- the clipboard ------------------------------------------------------------------
 
     def test_bitmap_offered_as_image_bmp_pastes(self):
@@ -333,8 +345,8 @@ class WindowsNoteTest(WineTestCase):
                                  "the note's picture changed with the failed paste")
                 self.assertTrue(program.running(), program.output())
 
-    @unittest.expectedFailure  # Wine offers image/png only as the registered format "PNG"
     def test_png_offered_only_as_image_png_pastes(self):
+        # Wine offers it to the program only as the registered clipboard format "PNG".
         program, note, area = self.start_note()
         self.paste(area, png_bytes(quadrants(300, 200)), "image/png",
                    lambda img: box_near(coloured_box(img), fitted_box(300, 200))
@@ -394,7 +406,7 @@ class WindowsNoteTest(WineTestCase):
     # --- the hotkeys ---------------------------------------------------------------------
 
     def focus_notepad(self):
-        """Gives the keyboard to Wine's notepad, started once per test."""
+        """Gives the keyboard to Wine's notepad, started once per test; returns its window."""
         if getattr(self, "_notepad", None) is None:
             # Wine starts its own programs in a process of their own: look for the window by
             # its name only.
@@ -405,6 +417,7 @@ class WindowsNoteTest(WineTestCase):
         self._notepad.activate()
         wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [self._notepad.id],
                    message="notepad becoming the active window")
+        return self._notepad
 
     def end_process_of(self, window):
         """Kills the process that owns `window` and waits until the window has gone."""
@@ -515,8 +528,8 @@ class WindowsNoteTest(WineTestCase):
 
     @unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
     @unittest.skipUnless(shutil.which("JxrEncApp"), "JxrEncApp (libjxr-tools) not installed")
-    @unittest.expectedFailure  # JPEG XR files are not decoded on Windows yet
     def test_dropped_hdp_replaces_the_picture(self):
+        # Decoded by the child program stiqlet-jxr, which must lie in the package beside the note.
         program, note, area = self.start_note()
         source_bmp = Path(self.x.tmpdir, "hdp-source.bmp")
         source_bmp.write_bytes(bmp24_bytes(quadrants(200, 400, (BLUE, YELLOW, RED, GREEN))))
