@@ -1,9 +1,10 @@
 # Unpacks the Windows package into a scratch folder and checks that it can start on its own: one
 # folder holding stiqlet.exe, its child programs and Qt's Windows platform plugin, and every
-# import of every .exe and .dll in it satisfied inside the folder, or a Windows system DLL. An import that the Qt kit
-# or the MinGW runtime provides but the package lacks is a fault; so is one found nowhere, when
-# the folder of Wine's own system DLLs is known to tell system DLLs apart.
-# Usage: cmake -DCONFIG=<windows-package-config.cmake> -DSCRATCH=<folder> -P CheckWindowsPackage.cmake
+# import of every .exe and .dll in it satisfied inside the folder, or a Windows system DLL. An
+# import that the Qt kit or the MinGW runtime provides but the package lacks is a fault; so is
+# one found nowhere, when the folder of Wine's own system DLLs is known to tell system DLLs apart.
+# Usage:
+#   cmake -DCONFIG=<windows-package-config.cmake> -DSCRATCH=<folder> -P CheckWindowsPackage.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CONFIG})
 include(${CMAKE_CURRENT_LIST_DIR}/PeImports.cmake)

@@ -9,7 +9,8 @@ set(STIQLET_WINDOWS_ZIP "${PROJECT_BINARY_DIR}/${STIQLET_WINDOWS_PACKAGE_NAME}.z
 
 # Wine's own system DLLs, to tell a Windows system DLL from one that is missing altogether.
 find_path(STIQLET_WINE_SYSTEM_DLL_DIR kernel32.dll
-          PATHS /usr/lib/x86_64-linux-gnu/wine /usr/lib64/wine /usr/lib/wine /opt/wine-stable/lib/wine
+          PATHS /usr/lib/x86_64-linux-gnu/wine /usr/lib64/wine /usr/lib/wine
+                /opt/wine-stable/lib/wine
           PATH_SUFFIXES x86_64-windows NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
           DOC "Folder of Wine's 64-bit system DLLs")
 

@@ -4,8 +4,9 @@ started in a fresh Wine prefix, on the class's own Xvfb with openbox (see WineTe
 Wine turns the program's windows into X windows, so the note is read back as on Linux: its
 geometry, its window manager hints and its name through xwininfo and xprop, its pixels through
 screenshots. Wine hands the X clipboard's `image/bmp` to the program as CF_DIB, `image/png` as
-the registered format "PNG" and text as CF_UNICODETEXT, and turns an XDND drop into an OLE drop. Wine's GetAsyncKeyState sees only keys
-that reach Wine's own windows, so the hotkeys are typed into Wine's notepad.
+the registered format "PNG" and text as CF_UNICODETEXT, and turns an XDND drop into an OLE
+drop. Wine's GetAsyncKeyState sees only keys that reach Wine's own windows, so the hotkeys are
+typed into Wine's notepad.
 """
 
 import io
