@@ -1,7 +1,8 @@
 #include "PeakMemory.h"
 
-#include <psapi.h>
 #include <windows.h>
+// psapi.h needs the types of windows.h.
+#include <psapi.h>
 
 qint64 peakResidentMiB() {
     PROCESS_MEMORY_COUNTERS counters{};
