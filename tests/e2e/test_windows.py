@@ -280,6 +280,21 @@ class WindowsNoteTest(WineTestCase):
         program, note, area = self.start_note()
         self.assertTrue(program.running(), program.output())
 
+    def test_a_run_leaves_nothing_in_the_registry_or_on_drive_c(self):
+        program, note, area = self.start_note()
+        note.close()
+        self.assertEqual(program.wait_exit(timeout=10), 0, program.output())
+        export = Path(self.x.tmpdir, "registry.reg")
+        regedit = self.launch_windows_program("regedit", "/e", "Z:" + str(export))
+        self.assertEqual(regedit.wait_exit(timeout=60), 0, "regedit could not export")
+        registry = export.read_bytes().decode("utf-16")
+        self.assertTrue("[HKEY_USERS\\" in registry, "the export misses the users' keys")
+        lines = [line for line in registry.splitlines() if "stiqlet" in line.lower()]
+        self.assertEqual(lines, [], "registry entries naming the program")
+        drive = Path(self.prefix.env["WINEPREFIX"], "drive_c")
+        files = [p for p in drive.rglob("*") if "stiqlet" in p.name.lower()]
+        self.assertEqual(files, [], "files of the program on drive C:")
+
     def test_note_window_as_the_desktop_sees_it(self):
         program, note, area = self.start_note()
         work = self.x.work_area()
