@@ -1,9 +1,10 @@
 # Unpacks the Windows package into a scratch folder and checks that it can start on its own: one
-# folder holding stiqlet.exe and Qt's Windows platform plugin, and every import of every .exe
-# and .dll in it satisfied inside the folder, or a Windows system DLL. An import that the Qt kit
-# or the MinGW runtime provides but the package lacks is a fault; so is one found nowhere, when
-# the folder of Wine's own system DLLs is known to tell system DLLs apart.
-# Usage: cmake -DCONFIG=<windows-package-config.cmake> -DSCRATCH=<folder> -P CheckWindowsPackage.cmake
+# folder holding stiqlet.exe, its child programs and Qt's Windows platform plugin, and every
+# import of every .exe and .dll in it satisfied inside the folder, or a Windows system DLL. An
+# import that the Qt kit or the MinGW runtime provides but the package lacks is a fault; so is
+# one found nowhere, when the folder of Wine's own system DLLs is known to tell system DLLs apart.
+# Usage:
+#   cmake -DCONFIG=<windows-package-config.cmake> -DSCRATCH=<folder> -P CheckWindowsPackage.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CONFIG})
 include(${CMAKE_CURRENT_LIST_DIR}/PeImports.cmake)
@@ -22,7 +23,12 @@ if(NOT top STREQUAL PACKAGE_NAME)
   list(APPEND faults "the zip should hold the one folder ${PACKAGE_NAME}, holds: ${top}")
 endif()
 set(folder "${SCRATCH}/${PACKAGE_NAME}")
-foreach(required IN ITEMS stiqlet.exe platforms/qwindows.dll)
+set(required platforms/qwindows.dll)
+foreach(program IN LISTS PROGRAMS)
+  get_filename_component(name "${program}" NAME)
+  list(APPEND required "${name}")
+endforeach()
+foreach(required IN LISTS required)
   if(NOT EXISTS "${folder}/${required}")
     list(APPEND faults "${required} is missing")
   endif()

@@ -1,8 +1,9 @@
-# Builds the portable Windows package: one folder with stiqlet.exe, the Qt plugins it loads and
-# every DLL that their import tables ask for, found recursively in the Qt kit and the MinGW
-# runtime; DLLs found in neither are Windows' own and stay out. The folder is then zipped.
+# Builds the portable Windows package: one folder with stiqlet.exe and the child programs it
+# starts, the Qt plugins it loads and every DLL that their import tables ask for, found
+# recursively in the Qt kit and the MinGW runtime; DLLs found in neither are Windows' own and
+# stay out. The folder is then zipped.
 # Usage: cmake -DCONFIG=<windows-package-config.cmake> -P PackWindows.cmake
-# CONFIG sets EXE, OBJDUMP, STRIP, DLL_DIRS, PLUGIN_DIR, PLUGINS, PACKAGE_NAME, STAGE_DIR, ZIP.
+# CONFIG sets PROGRAMS, OBJDUMP, STRIP, DLL_DIRS, PLUGIN_DIR, PLUGINS, PACKAGE_NAME, STAGE_DIR, ZIP.
 cmake_minimum_required(VERSION 3.25)
 include(${CONFIG})
 include(${CMAKE_CURRENT_LIST_DIR}/PeImports.cmake)
@@ -11,9 +12,12 @@ set(folder "${STAGE_DIR}/${PACKAGE_NAME}")
 file(REMOVE_RECURSE "${folder}" "${ZIP}")
 file(MAKE_DIRECTORY "${folder}")
 
-file(COPY "${EXE}" DESTINATION "${folder}")
-get_filename_component(exe_name "${EXE}" NAME)
-set(queue "${folder}/${exe_name}")
+set(queue "")
+foreach(program IN LISTS PROGRAMS)
+  file(COPY "${program}" DESTINATION "${folder}")
+  get_filename_component(name "${program}" NAME)
+  list(APPEND queue "${folder}/${name}")
+endforeach()
 foreach(pattern IN LISTS PLUGINS)
   file(GLOB plugins LIST_DIRECTORIES false "${PLUGIN_DIR}/${pattern}")
   if(NOT plugins)

@@ -9,13 +9,21 @@ set(STIQLET_WINDOWS_ZIP "${PROJECT_BINARY_DIR}/${STIQLET_WINDOWS_PACKAGE_NAME}.z
 
 # Wine's own system DLLs, to tell a Windows system DLL from one that is missing altogether.
 find_path(STIQLET_WINE_SYSTEM_DLL_DIR kernel32.dll
-          PATHS /usr/lib/x86_64-linux-gnu/wine /usr/lib64/wine /usr/lib/wine /opt/wine-stable/lib/wine
+          PATHS /usr/lib/x86_64-linux-gnu/wine /usr/lib64/wine /usr/lib/wine
+                /opt/wine-stable/lib/wine
           PATH_SUFFIXES x86_64-windows NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
           DOC "Folder of Wine's 64-bit system DLLs")
 
+# The programs that go into the folder: the note, and the child programs it starts from there.
+set(programs stiqlet)
+if(TARGET stiqlet-jxr)
+  list(APPEND programs stiqlet-jxr)
+endif()
+list(TRANSFORM programs REPLACE "(.+)" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE program_files)
+
 set(config "${PROJECT_BINARY_DIR}/windows-package-config.cmake")
 file(GENERATE OUTPUT "${config}" CONTENT "\
-set(EXE [[$<TARGET_FILE:stiqlet>]])
+set(PROGRAMS [[${program_files}]])
 set(OBJDUMP [[${CMAKE_OBJDUMP}]])
 set(STRIP [[${CMAKE_STRIP}]])
 set(DLL_DIRS [[${STIQLET_WINDOWS_DLL_DIRS}]])
@@ -29,7 +37,7 @@ set(SYSTEM_DLL_DIR [[$<$<BOOL:${STIQLET_WINE_SYSTEM_DLL_DIR}>:${STIQLET_WINE_SYS
 
 add_custom_command(OUTPUT "${STIQLET_WINDOWS_ZIP}"
   COMMAND ${CMAKE_COMMAND} -DCONFIG=${config} -P ${CMAKE_CURRENT_LIST_DIR}/PackWindows.cmake
-  DEPENDS stiqlet "${config}" ${CMAKE_CURRENT_LIST_DIR}/PackWindows.cmake
+  DEPENDS ${programs} "${config}" ${CMAKE_CURRENT_LIST_DIR}/PackWindows.cmake
           ${CMAKE_CURRENT_LIST_DIR}/PeImports.cmake
   COMMENT "Packing ${STIQLET_WINDOWS_PACKAGE_NAME}.zip"
   VERBATIM)
