@@ -4,6 +4,7 @@
 #include "platform/ImageBuffer.h"
 #include "platform/ImageLimits.h"
 #include "platform/JxrDecoder.h"
+#include "platform/TiffDecoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -33,6 +34,12 @@ QImage toPicture(QImage image) {
     if (image.format() != QImage::Format_ARGB32)
         image = std::move(image).convertToFormat(QImage::Format_ARGB32);
     return image;
+}
+
+// Whether an image format plugin reads TIFF; the Windows build has none.
+bool qtReadsTiff() {
+    static const bool reads = QImageReader::supportedImageFormats().contains("tiff");
+    return reads;
 }
 
 } // namespace
@@ -119,11 +126,14 @@ QImage decodeImageFile(const QString &path, QString *whyNot) {
         return {};
     }
     // Bitmaps go through our own decoder, which keeps the alpha of 32-bit pixels; JPEG XR
-    // through its own library. Everything else, whatever its name says, by its content.
+    // through its own library; TIFF through the system's decoder where Qt has no reader for it.
+    // Everything else, whatever its name says, by its content.
     if (data.startsWith("BM"))
         return decodeBmpFile(data.constData(), data.size(), whyNot);
     if (path.endsWith(QStringLiteral(".hdp"), Qt::CaseInsensitive) || data.startsWith("II\xBC"))
         return decodeJxr(data, whyNot);
+    if (isTiffData(data) && !qtReadsTiff())
+        return decodeTiffBySystem(data, whyNot);
     return decodeImageData(data, QFileInfo(path).suffix().toLatin1().toLower(), whyNot);
 }
 

@@ -1,6 +1,6 @@
-// stiqlet-jxr: decodes one JPEG XR file for the note, in a process of its own. Reads the file's
-// size (8 bytes) and then its bytes from standard input; writes a ChildReply, then the rows or the
-// reason, to standard output. A crash ends this process only, quietly, without an error box.
+// stiqlet-jxr: decodes one JPEG XR or TIFF file for the note, in a process of its own. Reads the
+// file's size (8 bytes) and then its bytes from standard input; writes a ChildReply, then the rows
+// or the reason, to standard output. A crash ends this process only, quietly, without an error box.
 #include "platform/jxr/JxrWic.h"
 
 #include <windows.h>

@@ -1,9 +1,12 @@
 // JPEG XR files are decoded on Windows by the Windows Imaging Component, whose JPEG XR decoder
 // ships with Windows. The container is checked here first; WIC gets it with the orientation
 // cleared and hands out the pixels as stored, which are then oriented as on the other systems.
+// TIFF files, for which the program carries no reader of its own on Windows, go to WIC's TIFF
+// decoder the same way.
 #include "platform/jxr/JxrWic.h"
 
 #include "platform/ImageLimits.h"
+#include "platform/TiffDecoder.h"
 #include "platform/jxr/JxrOrientation.h"
 
 #include <QtEndian>
@@ -173,15 +176,11 @@ Container readContainer(const QByteArray &data) {
     return container;
 }
 
-} // namespace
-
-QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
-    if (data.isEmpty())
-        return fail(whyNot, QStringLiteral("no data"));
-    Container container = readContainer(data);
-    if (!container.whyNot.isEmpty())
-        return fail(whyNot, container.whyNot);
-    if (data.size() > qsizetype(UINT_MAX))
+// Decodes the first frame of `bytes` with WIC's decoder for `container` to straight-alpha
+// ARGB32, as stored. `kind` names the format in the reasons.
+QImage decodeFrame(const GUID &container, const QByteArray &bytes, const QString &kind,
+                   QString *whyNot) {
+    if (bytes.size() > qsizetype(UINT_MAX))
         return fail(whyNot, QStringLiteral("file is too large"));
 
     const ComScope com;
@@ -192,37 +191,38 @@ QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
                                   IID_PPV_ARGS(&factory));
     if (FAILED(hr))
         return fail(whyNot, withCode(QStringLiteral("no Windows Imaging Component"), hr));
-    // The JPEG XR decoder itself, not whichever one recognises the bytes: a missing codec is then
+    // The format's own decoder, not whichever one recognises the bytes: a missing codec is then
     // told apart from a damaged file.
     ComPtr<IWICBitmapDecoder> decoder;
-    hr = factory->CreateDecoder(GUID_ContainerFormatWmp, nullptr, &decoder);
+    hr = factory->CreateDecoder(container, nullptr, &decoder);
     if (hr == WINCODEC_ERR_COMPONENTNOTFOUND)
-        return fail(whyNot, QStringLiteral("no JPEG XR decoder is installed"));
+        return fail(whyNot, QStringLiteral("no %1 decoder is installed").arg(kind));
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("cannot create the JPEG XR decoder"), hr));
+        return fail(whyNot, withCode(QStringLiteral("cannot create the %1 decoder").arg(kind), hr));
     ComPtr<IWICStream> stream;
     hr = factory->CreateStream(&stream);
-    QByteArray &bytes = container.forCodec;
     if (SUCCEEDED(hr))
-        hr = stream->InitializeFromMemory(reinterpret_cast<BYTE *>(bytes.data()),
-                                          DWORD(bytes.size()));
+        // WIC only reads the memory it is given; the cast spares a copy of the whole file.
+        hr = stream->InitializeFromMemory(
+            const_cast<BYTE *>(reinterpret_cast<const BYTE *>(bytes.constData())),
+            DWORD(bytes.size()));
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("cannot read the JPEG XR data"), hr));
+        return fail(whyNot, withCode(QStringLiteral("cannot read the %1 data").arg(kind), hr));
     hr = decoder->Initialize(stream.Get(), WICDecodeMetadataCacheOnDemand);
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("damaged JPEG XR image"), hr));
+        return fail(whyNot, withCode(QStringLiteral("damaged %1 image").arg(kind), hr));
     ComPtr<IWICBitmapFrameDecode> frame;
     hr = decoder->GetFrame(0, &frame);
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("damaged JPEG XR image: no picture"), hr));
+        return fail(whyNot, withCode(QStringLiteral("damaged %1 image: no picture").arg(kind), hr));
 
     UINT width = 0;
     UINT height = 0;
     hr = frame->GetSize(&width, &height);
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("damaged JPEG XR header"), hr));
+        return fail(whyNot, withCode(QStringLiteral("damaged %1 header").arg(kind), hr));
     if (width == 0 || height == 0)
-        return fail(whyNot, QStringLiteral("JPEG XR image without pixels"));
+        return fail(whyNot, QStringLiteral("%1 image without pixels").arg(kind));
     // Checked before anything of the picture's size is allocated, by WIC or by us.
     if (width > UINT(kMaxImageSide) || height > UINT(kMaxImageSide) ||
         qint64(width) * height > kMaxImagePixels)
@@ -237,7 +237,8 @@ QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
                                    WICBitmapDitherTypeNone, nullptr, 0.0,
                                    WICBitmapPaletteTypeCustom);
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("unsupported JPEG XR pixel format"), hr));
+        return fail(whyNot,
+                    withCode(QStringLiteral("unsupported %1 pixel format").arg(kind), hr));
 
     // ARGB32 rows hold blue, green, red and alpha bytes, straight alpha: 32bppBGRA exactly.
     QImage image(int(width), int(height), QImage::Format_ARGB32);
@@ -247,7 +248,29 @@ QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
     const UINT stride = UINT(image.bytesPerLine());
     hr = converter->CopyPixels(nullptr, stride, UINT(image.sizeInBytes()), image.bits());
     if (FAILED(hr))
-        return fail(whyNot, withCode(QStringLiteral("damaged JPEG XR image data"), hr));
+        return fail(whyNot, withCode(QStringLiteral("damaged %1 image data").arg(kind), hr));
+    return image;
+}
+
+QImage decodeTiffWithWic(const QByteArray &data, QString *whyNot) {
+    // The first page, as stored: the orientation tag is not applied, as with Qt's own reader.
+    return decodeFrame(GUID_ContainerFormatTiff, data, QStringLiteral("TIFF"), whyNot);
+}
+
+} // namespace
+
+QImage decodeWithWic(const QByteArray &data, QString *whyNot) {
+    if (data.isEmpty())
+        return fail(whyNot, QStringLiteral("no data"));
+    if (isTiffData(data))
+        return decodeTiffWithWic(data, whyNot);
+    Container container = readContainer(data);
+    if (!container.whyNot.isEmpty())
+        return fail(whyNot, container.whyNot);
+    QImage image =
+        decodeFrame(GUID_ContainerFormatWmp, container.forCodec, QStringLiteral("JPEG XR"), whyNot);
+    if (image.isNull())
+        return image;
     return oriented(std::move(image), container.orientation);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-// JPEG XR decoding by the Windows Imaging Component, in the calling process. WIC's decoder may
-// crash on damaged files, so decodeJxr() (JxrDecoderWin.cpp) runs this in a child process,
-// stiqlet-jxr (JxrChildMain.cpp), which sends the result back through a pipe.
+// JPEG XR and TIFF decoding by the Windows Imaging Component, in the calling process. WIC's
+// decoders may crash on damaged files, so decodeJxr() and decodeTiffBySystem()
+// (JxrDecoderWin.cpp) run this in a child process, stiqlet-jxr (JxrChildMain.cpp), which sends
+// the result back through a pipe.
 
 #include <QByteArray>
 #include <QImage>
@@ -25,7 +26,8 @@ constexpr const char *kChildProgram = "stiqlet-jxr.exe";
 constexpr int kChildCrashed = 3;
 
 // Decodes a JPEG XR image held in memory to straight-alpha ARGB32, oriented as its container
-// says; null, with a reason in *whyNot, when it cannot.
+// says, or the first page of a TIFF image, told apart by their first bytes; null, with a reason
+// in *whyNot, when it cannot.
 QImage decodeWithWic(const QByteArray &data, QString *whyNot);
 
 } // namespace platform::jxr

@@ -578,7 +578,6 @@ class WindowsNoteTest(WineTestCase):
         self.assertDropShows(note, area, path, BLUE)
 
     @unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
-    @unittest.expectedFailure  # the Qt kit for Windows has no TIFF image format plugin
     def test_dropped_tiff_replaces_the_picture(self):
         program, note, area = self.start_note()
         path = Path(self.x.tmpdir, "dropped.tif")
