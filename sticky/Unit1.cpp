@@ -183,6 +183,35 @@ void TForm1::setVisible(bool visible) {
     QWidget::setVisible(visible);
 }
 
+// A plain hide() would unmap the window, and its task-bar entry would go with it: the desktop
+// could then no longer close or restore the note. Minimising keeps the entry and still takes the
+// note off the screen and out of the way of the pointer.
+void TForm1::hideNote() {
+    if (!isVisible())
+        return;
+    m_hidden = true;
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void TForm1::showNote() {
+    m_hidden = false;
+    if (!isVisible()) {
+        show();
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    FormShow();
+}
+
+void TForm1::changeEvent(QEvent *event) {
+    // Restored by the desktop (its task bar, say) while hidden: the note is shown again.
+    if (event->type() == QEvent::WindowStateChange && m_hidden && !isMinimized()) {
+        m_hidden = false;
+        FormShow();
+    }
+    QWidget::changeEvent(event);
+}
+
 void TForm1::centreOnScreen() {
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
@@ -299,10 +328,10 @@ void TForm1::tmKiiOnOffTimer() {
         if (!keys->isDown(platform::VK_MENU))
             return;
         if (keys->isDown(toggleKeyCode)) {
-            if (Form1->isVisible())
-                Form1->hide();
+            if (Form1->countsAsShown())
+                Form1->hideNote();
             else
-                Form1->show();
+                Form1->showNote();
         }
         if (keys->isDown(closeKeyCode))
             Form1->close();

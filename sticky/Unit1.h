@@ -86,6 +86,15 @@ public slots:
 
     void setVisible(bool visible) override;
 
+    // The note's own shown flag, as the hotkey sees it: shown once the window is on the desktop,
+    // minimised included, until the hotkey hides it. A hidden note stays in the task bar.
+    bool countsAsShown() const { return isVisible() && !m_hidden; }
+    // Takes the note off the screen, keeping its task-bar entry: it is minimised by the
+    // desktop and no longer counts as shown.
+    void hideNote();
+    // Brings the note back, in its normal state, where it was.
+    void showNote();
+
     // Gives every panel the look its style names in the style sheet entry chosen for this
     // operating system and platform style.
     void applyStyleBook(const QString &osName, const QString &platformStyleTitle);
@@ -94,6 +103,7 @@ protected:
     bool event(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -105,6 +115,8 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     MonochromeEffect *m_monochrome = nullptr;
     bool m_placed = false;
+    // Hidden by the hotkey: off the screen (minimised), while the task-bar entry stays.
+    bool m_hidden = false;
     // The size the last resize move asked for, and a late check that the window got it.
     QSize m_requestedSize;
     QTimer m_settle;

@@ -215,6 +215,52 @@ class HotkeyTest(X11TestCase):
         # The watch was on all along.
         self.hold_until_exit(program, "ctrl+alt+x")
 
+    def test_a_hidden_note_keeps_its_one_task_bar_entry_which_closes_the_program(self):
+        for close in ("desktop", "hotkey"):
+            with self.subTest(close):
+                program, note = self.start_note()
+                self.tap_until("ctrl+alt+a", note, shown=False)
+                self.assertTrue(holds_for(lambda: not viewable(note), SETTLE),
+                                "the hidden note came back on the screen")
+                entries = self.x.taskbar_entries(pid=program.pid)
+                self.assertEqual(entries, [note], "task-bar entries while hidden")
+                self.assertEqual(note.title(), "Form1")
+                self.assertNotIn("_NET_WM_STATE_SKIP_TASKBAR", note.state())
+                if close == "desktop":
+                    # The task bar's close, given to the entry while the note is hidden.
+                    note.close()
+                    code = program.wait_exit(timeout=5)
+                    self.assertEqual(code, 0, f"exit code; output:\n{program.output()}")
+                else:
+                    self.hold_until_exit(program, "ctrl+alt+x")
+
+    def test_restoring_the_hidden_note_from_the_task_bar_shows_it_where_it_was(self):
+        program, note = self.start_note()
+        place = note.geometry()
+        self.tap_until("ctrl+alt+a", note, shown=False)
+        # A task bar's restore: _NET_ACTIVE_WINDOW for the entry.
+        note.activate()
+        wait_until(lambda: viewable(note), timeout=3, message="the note coming back")
+        self.assertEqual(note.geometry(), place)
+        self.assertNotIn("_NET_WM_STATE_HIDDEN", note.state())
+        # Shown again as far as the hotkey goes: it hides and shows as before.
+        self.assertToggles(note, "ctrl+alt+a", place)
+
+    def test_after_a_restore_from_the_task_bar_hide_and_show_keep_the_note_normal(self):
+        program, note = self.start_note()
+        place = note.geometry()
+        self.menu_keys(program, note, *["Down"] * 7, "Return")  # 最小化
+        wait_until(lambda: note.wm_state() == "Iconic", timeout=3,
+                   message="the note being minimised")
+        note.activate()
+        wait_until(lambda: viewable(note) and note.wm_state() == "Normal", timeout=3,
+                   message="the note restored by the task bar")
+        self.assertToggles(note, "ctrl+alt+a", place)
+        self.assertTrue(holds_for(lambda: viewable(note), 1.0),
+                        "the note went out of sight after it was shown again")
+        self.assertEqual(note.wm_state(), "Normal")
+        self.assertNotIn("_NET_WM_STATE_HIDDEN", note.state())
+
     def test_ctrl_alt_x_ends_the_program_with_code_0(self):
         for how in ("shown", "hidden", "minimised"):
             with self.subTest(how):

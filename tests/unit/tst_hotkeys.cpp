@@ -39,10 +39,12 @@ protected:
 };
 
 // Records what the program does to a window: shows, hides and closes, in order.
+// What the program did to the note: "show" and "hide" when the note's shown flag changed, "close"
+// when it was closed.
 class WindowLog : public QObject {
 public:
-    explicit WindowLog(QWidget *window)
-        : m_window(window) {
+    explicit WindowLog(TForm1 *window)
+        : m_window(window), m_shown(window->countsAsShown()) {
         window->installEventFilter(this);
     }
     ~WindowLog() override { m_window->removeEventFilter(this); }
@@ -53,17 +55,34 @@ protected:
         // Spontaneous events come from the desktop, not from the program.
         if (event->spontaneous())
             return false;
-        if (event->type() == QEvent::Show)
-            events << QStringLiteral("show");
-        else if (event->type() == QEvent::Hide)
-            events << QStringLiteral("hide");
-        else if (event->type() == QEvent::Close)
+        switch (event->type()) {
+        case QEvent::Close:
             events << QStringLiteral("close");
+            break;
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::WindowStateChange:
+            // Sent once the change is made.
+            record();
+            break;
+        default:
+            break;
+        }
         return false;
     }
 
+public:
+    // Also called after a tick: hiding a minimised note changes only the flag.
+    void record() {
+        const bool shown = m_window->countsAsShown();
+        if (shown != m_shown)
+            events << (shown ? QStringLiteral("show") : QStringLiteral("hide"));
+        m_shown = shown;
+    }
+
 private:
-    QWidget *m_window;
+    TForm1 *m_window;
+    bool m_shown;
 };
 
 // What happened while the event loop ran: timer ticks seen and whether the program was told
@@ -140,6 +159,7 @@ private slots:
     void letterSubmenu();
     void hideAndShowKeepPlaceAndSettings();
     void minimisedNoteHidesThenShows();
+    void hiddenNoteKeepsItsWindowAndTheDesktopMayRestoreIt();
 };
 
 void TestHotkeys::tick_data() {
@@ -235,13 +255,14 @@ void TestHotkeys::tick() {
     QVERIFY(item);
     item->trigger();
     if (start == QLatin1String("hidden"))
-        form.hide();
+        form.hideNote();
     else if (start == QLatin1String("minimised"))
         form.showMinimized();
 
     hold(fakes, down);
     WindowLog log(&form);
     const LoopRun run = runInLoop([&] { form.tmKiiOnOffTimer(); });
+    log.record();
     QCOMPARE(log.events, events);
     QCOMPARE(run.ended, ends);
     QCOMPARE(fakes.keys->updates, 1); // one reading of the keyboard a tick
@@ -256,7 +277,7 @@ void TestHotkeys::everyTickWhileHeldFlipsAgain() {
     QList<bool> shown;
     for (int i = 0; i < 4; ++i) {
         form.tmKiiOnOffTimer();
-        shown << form.isVisible();
+        shown << form.countsAsShown();
     }
     QCOMPARE(shown, (QList<bool>{false, true, false, true}));
     QCOMPARE(fakes.keys->updates, 4);
@@ -418,9 +439,9 @@ void TestHotkeys::hideAndShowKeepPlaceAndSettings() {
 
     hold(fakes, {Ctrl, Alt, C});
     form.tmKiiOnOffTimer();
-    QVERIFY(!form.isVisible());
+    QVERIFY(!form.countsAsShown());
     form.tmKiiOnOffTimer();
-    QVERIFY(form.isVisible());
+    QVERIFY(form.countsAsShown());
     QCOMPARE(form.geometry(), before);
     QCOMPARE(ui->pmSelectNum->actions().size(), 5);
     QCOMPARE(checkedLetters(form), QStringList{"C"});
@@ -442,9 +463,35 @@ void TestHotkeys::minimisedNoteHidesThenShows() {
 
     hold(fakes, {Ctrl, Alt, A});
     form.tmKiiOnOffTimer();
-    QVERIFY(!form.isVisible());
+    QVERIFY(!form.countsAsShown());
     form.tmKiiOnOffTimer();
+    QVERIFY(form.countsAsShown());
+    QVERIFY(!form.isMinimized());
+}
+
+// A hidden note keeps its window (and so its task-bar entry), minimised; the desktop's restore of
+// that entry shows the note, after which the hotkey hides and shows a normal window.
+void TestHotkeys::hiddenNoteKeepsItsWindowAndTheDesktopMayRestoreIt() {
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    form.tmKiiOnOff.stop();
+    hold(fakes, {Ctrl, Alt, A});
+    form.tmKiiOnOffTimer();
+    QVERIFY(!form.countsAsShown());
     QVERIFY(form.isVisible());
+    QVERIFY(form.isMinimized());
+
+    // The task bar's restore, as the window system reports it.
+    form.setWindowState(Qt::WindowNoState);
+    QVERIFY(form.countsAsShown());
+
+    form.tmKiiOnOffTimer();
+    QVERIFY(!form.countsAsShown());
+    form.tmKiiOnOffTimer();
+    QVERIFY(form.countsAsShown());
+    QVERIFY(!form.isMinimized());
+    QCOMPARE(form.windowState(), Qt::WindowNoState);
 }
 
 int main(int argc, char *argv[]) {
