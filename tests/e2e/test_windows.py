@@ -491,6 +491,9 @@ class WindowsNoteTest(WineTestCase):
     def test_ctrl_alt_a_typed_into_notepad_hides_and_shows_the_note(self):
         program, note, area = self.start_note()
         self.tap_until("ctrl+alt+a", note, shown=False)
+        # Off the screen, but still the program's one task-bar entry.
+        self.assertIn(note, self.x.taskbar_entries(), "the hidden note left the task bar")
+        self.assertNotIn("_NET_WM_STATE_SKIP_TASKBAR", note.state())
         self.tap_until("ctrl+alt+a", note, shown=True)
         self.assertEqual(wait_for(note.geometry, lambda g: g == area), area,
                          "the note came back elsewhere")
@@ -506,10 +509,14 @@ class WindowsNoteTest(WineTestCase):
                 self.hold_until_exit(program, "ctrl+alt+x")
 
     def test_desktop_close_ends_the_program_with_code_0(self):
-        for what, close in (("the window manager's close", lambda note: note.close()),
-                            ("WM_DELETE_WINDOW", lambda note: note.send_delete())):
+        for what, close, hidden in (
+                ("the window manager's close", lambda note: note.close(), False),
+                ("WM_DELETE_WINDOW", lambda note: note.send_delete(), False),
+                ("the task-bar entry's close while hidden", lambda note: note.close(), True)):
             with self.subTest(what):
                 program, note, area = self.start_note()
+                if hidden:
+                    self.tap_until("ctrl+alt+a", note, shown=False)
                 close(note)
                 code = program.wait_exit(timeout=10)
                 self.assertEqual(code, 0, f"exit code after {what}; output:\n{program.output()}")
