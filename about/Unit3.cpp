@@ -19,6 +19,12 @@ namespace {
 
 const QString kHelpResource = QStringLiteral(":/help/help.txt");
 
+// The frame the desktop adds around the window, assumed while it is not yet known: on X11 the
+// window manager tells it only once the window is on the screen. A usual title bar and border.
+constexpr QMargins kAssumedFrame(8, 32, 8, 8);
+// Smallest client size that still shows the icon, the version and a few lines of help.
+constexpr QSize kSmallestSize(200, 150);
+
 // Font sizes of the window definition, in pixels: a .ui font holds point sizes only.
 constexpr int kVersionPixelSize = 20;
 constexpr int kCreditPixelSize = 14;
@@ -50,6 +56,8 @@ TForm3::TForm3(QWidget *parent)
     , ui(std::make_unique<Ui::TForm3>()) {
     Form3 = this;
     ui->setupUi(this);
+    m_designedSize = size();
+    m_designedMemoSize = ui->Memo1->size();
     // A tool window with a close box only, kept above; it has no task-bar entry.
     setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowStaysOnTopHint);
@@ -90,19 +98,44 @@ void TForm3::FormCreate() {
 
 void TForm3::showEvent(QShowEvent *event) {
     if (!event->spontaneous() && !m_placed) {
-        centreOnScreen();
+        fitAndCentreOnScreen();
         m_placed = true;
     }
     QWidget::showEvent(event);
 }
 
-void TForm3::centreOnScreen() {
+QSize TForm3::fittedSize(const QSize &designed, const QRect &workArea, const QMargins &frame) {
+    const QSize room(workArea.width() - frame.left() - frame.right(),
+                     workArea.height() - frame.top() - frame.bottom());
+    return designed.boundedTo(room).expandedTo(kSmallestSize.boundedTo(designed));
+}
+
+void TForm3::fitAndCentreOnScreen() {
     const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();
-    // On a screen smaller than the window the top-left corner stays on the screen, so that the
+    const QRect frameRect = frameGeometry();
+    QMargins frame(geometry().left() - frameRect.left(), geometry().top() - frameRect.top(),
+                   frameRect.right() - geometry().right(),
+                   frameRect.bottom() - geometry().bottom());
+    const bool frameKnown = !frame.isNull();
+    if (!frameKnown)
+        frame = kAssumedFrame;
+    // On a small screen, or at a large display scale, the window shrinks to the work area; its
+    // text box scrolls, so nothing of the help text is lost.
+    const QSize size = fittedSize(m_designedSize, area, frame);
+    if (size != this->size()) {
+        setFixedSize(size);
+        ui->Memo1->resize(m_designedMemoSize - (m_designedSize - size));
+    }
+    // The window with its frame, centred; its top-left corner stays on the screen, so that the
     // title bar can still be reached to move or close the window.
-    move(std::max(area.x(), area.x() + (area.width() - width()) / 2),
-         std::max(area.y(), area.y() + (area.height() - height()) / 2));
+    const QSize outer = size.grownBy(frame);
+    QPoint topLeft(std::max(area.x(), area.x() + (area.width() - outer.width()) / 2),
+                   std::max(area.y(), area.y() + (area.height() - outer.height()) / 2));
+    // move() places the frame once the desktop has told its size; before that, the client area.
+    if (!frameKnown)
+        topLeft += QPoint(frame.left(), frame.top());
+    move(topLeft);
 }

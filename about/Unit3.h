@@ -28,6 +28,10 @@ public:
 
     Ui::TForm3 *form() const { return ui.get(); }
 
+    // The client size for a work area: the window's own size wherever it fits with the frame
+    // around it, else as much of it as fits; the text box keeps its distance from the edges.
+    static QSize fittedSize(const QSize &designed, const QRect &workArea, const QMargins &frame);
+
 public slots:
     void FormCreate();
 
@@ -35,8 +39,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void centreOnScreen();
+    void fitAndCentreOnScreen();
 
     std::unique_ptr<Ui::TForm3> ui;
     bool m_placed = false;
+    // The sizes of the window and of its text box as the window's definition gives them.
+    QSize m_designedSize;
+    QSize m_designedMemoSize;
 };

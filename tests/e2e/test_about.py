@@ -37,9 +37,8 @@ def differing_pixels(a, b, tolerance=40):
     return sum(diff.point(lambda v: 1 if v > tolerance else 0).getdata())
 
 
-class AboutWindowTest(X11TestCase):
-
-    # --- steps --------------------------------------------------------------------------
+class AboutSteps:
+    """Steps shared by the About window's tests."""
 
     def start_note(self):
         program = self.launch()
@@ -104,7 +103,9 @@ class AboutWindowTest(X11TestCase):
                 return
         self.fail("Ctrl+Alt+A did not hide the note")
 
-    # --- tests --------------------------------------------------------------------------
+
+
+class AboutWindowTest(AboutSteps, X11TestCase):
 
     def test_about_item_opens_version_window_kept_above_without_task_bar_entry(self):
         program, note = self.start_note()
@@ -247,6 +248,40 @@ class AboutWindowTest(X11TestCase):
                     note.close()
                 code = program.wait_exit(timeout=5)
                 self.assertEqual(code, 0, f"exit code; output:\n{program.output()}")
+
+
+
+class AboutOnAScaledScreenTest(AboutSteps, X11TestCase):
+    """At 200 % on a 1920 × 1080 screen the work area is 960 × 540 units, less than the About
+    window's 648 × 678."""
+
+    screen_size = (1920, 1080)
+    SCALE = 2
+
+    def test_about_fits_the_work_area_with_its_title_bar_on_the_screen(self):
+        program = self.launch(env={"QT_SCALE_FACTOR": str(self.SCALE)})
+        note = program.window(NOTE_TITLE)
+        wait_until(lambda: note.geometry().width == NOTE_SIZE * self.SCALE, timeout=3,
+                   message="the note at its size")
+        self.choose_from_menu(program, note, CHOOSE_ABOUT)
+        about = program.window(ABOUT_TITLE)
+        work = self.x.work_area()
+
+        def inside(g):
+            return (g.x >= work.x and g.y >= work.y and g.right <= work.right
+                    and g.bottom <= work.bottom)
+        outer = wait_for(about.outer_geometry, inside, timeout=3)
+        self.assertTrue(inside(outer), f"the About window with its frame, {outer}, is not "
+                                       f"inside the work area {work}")
+        # The title bar, with the close box, is on the screen above the client area.
+        client = about.geometry()
+        self.assertGreater(client.y, outer.y, "no title bar above the client area")
+        # Where it fits the window keeps its width; its height shrinks to the work area.
+        self.assertEqual(client.width, ABOUT_SIZE[0] * self.SCALE)
+        self.assertLess(client.height, ABOUT_SIZE[1] * self.SCALE)
+        self.assertTrue(holds_for(lambda: about.outer_geometry() == outer, 0.5),
+                        "the About window moved after it was placed")
+        self.assertTrue(program.running(), program.output())
 
 
 if __name__ == "__main__":

@@ -48,10 +48,12 @@ void turnWheel(QWidget *widget, int angle) {
 
 // Centred on the screen, but never above or left of it (the test screen is smaller than the
 // window).
+// Where a window with its frame stands when centred in the work area: its pos().
 QPoint screenCentredPosition(const QWidget &window) {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    return {qMax(area.x(), area.x() + (area.width() - window.width()) / 2),
-            qMax(area.y(), area.y() + (area.height() - window.height()) / 2)};
+    const QSize outer = window.frameGeometry().size();
+    return {qMax(area.x(), area.x() + (area.width() - outer.width()) / 2),
+            qMax(area.y(), area.y() + (area.height() - outer.height()) / 2)};
 }
 
 } // namespace
@@ -71,6 +73,8 @@ private slots:
     void zoom();
     void artAtNaturalSizeCentred();
     void closingHidesAndKeepsPlaceAndScroll();
+    void fitsTheWorkArea_data();
+    void fitsTheWorkArea();
 };
 
 void TestAbout::init() {
@@ -362,6 +366,27 @@ void TestAbout::closingHidesAndKeepsPlaceAndScroll() {
     QCOMPARE(vertical->value(), v);
     QCOMPARE(horizontal->value(), h);
     QCOMPARE(memoLines(memo).count(kVersion), 1);
+}
+
+void TestAbout::fitsTheWorkArea_data() {
+    QTest::addColumn<QRect>("workArea");
+    QTest::addColumn<QSize>("expected");
+    // 1920 x 1080 screens at 100 %, 150 % and 200 % with a task bar, then smaller ones.
+    QTest::newRow("1080p at 100 %") << QRect(0, 0, 1920, 1040) << QSize(648, 678);
+    QTest::newRow("1080p at 150 %") << QRect(0, 0, 1280, 693) << QSize(648, 653);
+    QTest::newRow("1080p at 200 %") << QRect(0, 0, 960, 520) << QSize(648, 480);
+    QTest::newRow("exactly the window") << QRect(10, 20, 664, 718) << QSize(648, 678);
+    QTest::newRow("narrow") << QRect(0, 0, 500, 900) << QSize(484, 678);
+    QTest::newRow("tiny") << QRect(0, 0, 120, 90) << QSize(200, 150);
+}
+
+// The window keeps its size wherever it fits with its frame; else it shrinks to the work area,
+// the text box with it.
+void TestAbout::fitsTheWorkArea() {
+    QFETCH(QRect, workArea);
+    QFETCH(QSize, expected);
+    const QMargins frame(8, 32, 8, 8);
+    QCOMPARE(TForm3::fittedSize(QSize(648, 678), workArea, frame), expected);
 }
 
 int main(int argc, char *argv[]) {
