@@ -23,6 +23,7 @@ if(UNIX AND NOT APPLE)
   endforeach()
   install(FILES ${art_dir}/stiqlet.svg
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  install(FILES ${linux_dir}/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/stiqlet)
 
   # Installs into a scratch directory and checks the layout the desktop looks for.
   if(BUILD_TESTING)
@@ -34,10 +35,12 @@ if(UNIX AND NOT APPLE)
 endif()
 
 # Debian package.
-set(STIQLET_PACKAGE_CONTACT "Stiqlet developers" CACHE STRING
-    "Maintainer field of the Debian package: name <e-mail>")
+set(STIQLET_PACKAGE_CONTACT "Stiqlet authors" CACHE STRING
+    "Maintainer field of the Debian package")
+set(STIQLET_HOMEPAGE "https://github.com/stiqlet/stiqlet")
 set(CPACK_PACKAGE_NAME stiqlet)
-set(CPACK_PACKAGE_VENDOR "Stiqlet developers")
+set(CPACK_PACKAGE_VENDOR "Stiqlet authors")
+set(CPACK_PACKAGE_HOMEPAGE_URL ${STIQLET_HOMEPAGE})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${STIQLET_PACKAGE_CONTACT})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "image sticky note that keeps one picture on screen")
@@ -52,16 +55,32 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from the binary; Qt's platform plugin for X11 is loaded at run time, so
-# no library lookup finds it. The menus and help text are Japanese.
+# no library lookup finds it. The menus and help text are Japanese. CPack's lookup needs both
+# dpkg-shlibdeps and file.
 find_program(STIQLET_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(STIQLET_DPKG_SHLIBDEPS)
+find_program(STIQLET_FILE file)
+if(STIQLET_DPKG_SHLIBDEPS AND STIQLET_FILE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
-  message(STATUS "dpkg-shlibdeps not found (dpkg-dev): the .deb names only the Qt libraries "
-                 "as dependencies")
+  message(STATUS "dpkg-shlibdeps (dpkg-dev) or file not found: the .deb names only the Qt "
+                 "libraries as dependencies")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-image-formats-plugins")
 include(CPack)
+
+# Builds the .deb, unpacks it into a scratch root and checks its control fields and files.
+if(UNIX AND NOT APPLE AND BUILD_TESTING)
+  find_program(STIQLET_DPKG_DEB dpkg-deb)
+  if(STIQLET_DPKG_DEB)
+    add_test(NAME deb_package
+      COMMAND sh ${PROJECT_SOURCE_DIR}/resources/linux/check_deb.sh ${CMAKE_CPACK_COMMAND}
+              ${PROJECT_BINARY_DIR} ${PROJECT_BINARY_DIR}/deb-check ${PROJECT_VERSION}
+              ${STIQLET_APP_ID} ${STIQLET_PACKAGE_CONTACT})
+    set_tests_properties(deb_package PROPERTIES LABELS package TIMEOUT 300)
+  else()
+    message(STATUS "dpkg-deb not found: the .deb is not checked")
+  endif()
+endif()

@@ -4,10 +4,10 @@
 set -euo pipefail
 
 build_packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
-  qt6-image-formats-plugins libjxr-dev libxcb1-dev fonts-noto-cjk)
+  qt6-image-formats-plugins libjxr-dev libxcb1-dev libxkbcommon-dev fonts-noto-cjk)
 test_packages=(xvfb openbox xdotool xclip wmctrl x11-utils x11-xserver-utils imagemagick
   python3 python3-pil clang libclang-rt-14-dev
-  binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev libjxr-tools)
+  binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev file libjxr-tools)
 # The Windows build (MinGW-w64 with posix threads, as the Qt kit is built) and Wine to run it.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 wine wine64 xvfb xauth xz-utils)
@@ -30,15 +30,17 @@ for p in "${wanted[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
 elif command -v sudo >/dev/null; then
   as_root=(sudo)
 else
-  echo "Need root or sudo to install: ${missing[*]}" >&2
+  echo "These packages are missing: ${missing[*]}" >&2
+  echo "Installing them needs root; as root, run:" >&2
+  echo "  su -c 'apt-get update && apt-get install -y --no-install-recommends ${missing[*]}'" >&2
   exit 1
 fi
+echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -13,6 +13,7 @@ rm -rf "$root"
 expected="usr/bin/stiqlet
 usr/share/applications/$id.desktop
 usr/share/metainfo/$id.metainfo.xml
+usr/share/doc/stiqlet/copyright
 usr/share/icons/hicolor/scalable/apps/stiqlet.svg"
 for size in 32 48 64 128 256; do
     expected="$expected
