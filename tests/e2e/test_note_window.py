@@ -6,7 +6,7 @@ import unittest
 from PIL import Image
 
 from harness import (PROJECT_ROOT, Rect, X11TestCase, bbox_differing, bbox_matching,
-                     colour_at, holds_for, pixels, wait_for, wait_until)
+                     colour_at, holds_for, pixels, wait_for, wait_settled, wait_until)
 
 NOTE_TITLE = "^Form1$"
 ABOUT_TITLE = r"^Stiqlet V1\.4$"
@@ -89,7 +89,8 @@ class NoteWindowTest(X11TestCase):
         _, note = self.start_note()
         area = wait_for(note.geometry, lambda g: g.width == NOTE_SIZE, timeout=3)
         painted = lambda screen: bbox_matching(screen.crop(area.box()), self.root_colour, 8)
-        screen = wait_for(self.x.screenshot, lambda img: painted(img) is None, timeout=5)
+        # A settled screen: the first frame drawn is not yet the note's last word.
+        screen = wait_settled(self.x.screenshot, lambda img: painted(img) is None, timeout=5)[0]
         inside = screen.crop(area.box())
 
         # The window paints all of its area, and nothing around it.
