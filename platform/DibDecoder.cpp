@@ -245,9 +245,11 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
         if (!why.isEmpty())
             return fail(whyNot, why);
     }
-    // Alpha is optional: a mask that does not fit is ignored and the picture is opaque.
+    // Alpha is optional: a mask that does not fit is ignored and the picture is opaque. Only
+    // 32-bit pixels carry alpha: 16-bit ones come out opaque whatever their alpha mask says,
+    // as 24-bit ones do.
     const quint32 colourBits = masks[0] | masks[1] | masks[2];
-    if (!isOneRun(masks[3]) || (masks[3] & ~pixelBits) || (masks[3] & colourBits))
+    if (bpp != 32 || !isOneRun(masks[3]) || (masks[3] & ~pixelBits) || (masks[3] & colourBits))
         masks[3] = 0;
 
     const qint64 stride = (width * bpp + 31) / 32 * 4;
