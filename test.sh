@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing (test tools included), builds everything and runs every test:
 # unit, widget and end-to-end tests through CTest; the Windows build and its tests under Wine
-# (when a Qt kit for Windows is available); the unit tests under the sanitizers; then a short
-# fuzzing run of the decoders. Every stage runs even when an earlier one fails; a summary line
-# per stage ends the run, and the exit status is non-zero when any stage failed.
+# (when a Qt kit for Windows is available); the unit tests under the sanitizers, the threaded
+# code's tests under ThreadSanitizer; then a short fuzzing run of the decoders. Every stage runs
+# even when an earlier one fails; a summary line per stage ends the run, and the exit status is
+# non-zero when any stage failed.
 # Arguments go to the first ctest run.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -28,6 +29,15 @@ sanitizers() {
   ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan -L unit --output-on-failure
+}
+
+# The tests of the code that runs on several threads (the halving, the streaming decode) under
+# ThreadSanitizer: a data race ends the test program with an error.
+threads() {
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_SANITIZE_THREAD=ON
+  cmake --build build-tsan --target tst_drawcopy tst_streamingdecode
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
+    ctest --test-dir build-tsan -L threads --output-on-failure
 }
 
 fuzzing() {
@@ -63,6 +73,7 @@ else
   summary+=("$(printf '%-11s %s' windows "skipped: no Qt kit for Windows (set STIQLET_QT_MINGW to one, or run scripts/build-qt-mingw.sh once, about 20 min)")")
 fi
 stage sanitizers sanitizers
+stage threads threads
 stage fuzzing fuzzing
 
 echo

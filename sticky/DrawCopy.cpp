@@ -19,16 +19,28 @@ inline quint32 average4(quint32 a, quint32 b, quint32 c, quint32 d) {
     return (rb & 0xff00ff) | ((ag & 0xff00ff) << 8);
 }
 
+// The rows of both pictures, taken once on the calling thread: QImage::scanLine() may detach
+// and touches the image's shared data, which the halving threads must not do.
+struct HalvingRows {
+    const uchar *from;
+    qsizetype fromStride;
+    int fromWidth;
+    int fromHeight;
+    uchar *to;
+    qsizetype toStride;
+    int toWidth;
+};
+
 template <bool Premultiply>
-void halveRows(const QImage &from, QImage &to, int firstRow, int endRow) {
-    const int lastX = from.width() - 1;
-    const int lastY = from.height() - 1;
+void halveRows(const HalvingRows &rows, int firstRow, int endRow) {
+    const int lastX = rows.fromWidth - 1;
+    const int lastY = rows.fromHeight - 1;
     for (int y = firstRow; y < endRow; ++y) {
-        const auto *top = reinterpret_cast<const quint32 *>(from.constScanLine(2 * y));
-        const auto *bottom =
-            reinterpret_cast<const quint32 *>(from.constScanLine(std::min(2 * y + 1, lastY)));
-        auto *out = reinterpret_cast<quint32 *>(to.scanLine(y));
-        for (int x = 0; x < to.width(); ++x) {
+        const auto *top = reinterpret_cast<const quint32 *>(rows.from + 2 * y * rows.fromStride);
+        const auto *bottom = reinterpret_cast<const quint32 *>(
+            rows.from + std::min(2 * y + 1, lastY) * rows.fromStride);
+        auto *out = reinterpret_cast<quint32 *>(rows.to + y * rows.toStride);
+        for (int x = 0; x < rows.toWidth; ++x) {
             const int left = 2 * x;
             const int right = std::min(left + 1, lastX);
             quint32 a = top[left], b = top[right], c = bottom[left], d = bottom[right];
@@ -51,15 +63,17 @@ constexpr int kRowsPerThread = 256;
 // cost, and the rows are independent.
 template <bool Premultiply>
 void halveRows(const QImage &from, QImage &to) {
-    const int rows = to.height();
+    const HalvingRows rows{from.constBits(), from.bytesPerLine(), from.width(), from.height(),
+                           to.bits(),        to.bytesPerLine(),   to.width()};
+    const int count = to.height();
     const int threads =
-        std::clamp(std::min(QThread::idealThreadCount(), rows / kRowsPerThread), 1, 8);
+        std::clamp(std::min(QThread::idealThreadCount(), count / kRowsPerThread), 1, 8);
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i)
-        helpers.emplace_back([&from, &to, i, threads, rows] {
-            halveRows<Premultiply>(from, to, rows * i / threads, rows * (i + 1) / threads);
+        helpers.emplace_back([&rows, i, threads, count] {
+            halveRows<Premultiply>(rows, count * i / threads, count * (i + 1) / threads);
         });
-    halveRows<Premultiply>(from, to, 0, rows / threads);
+    halveRows<Premultiply>(rows, 0, count / threads);
     for (std::thread &helper : helpers)
         helper.join();
 }
