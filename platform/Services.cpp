@@ -3,7 +3,6 @@
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/KeyState.h"
-#include "platform/Pointer.h"
 
 namespace platform::services {
 namespace {
@@ -12,7 +11,6 @@ struct Registry {
     std::unique_ptr<KeyState> keyState;
     std::unique_ptr<Clipboard> clipboard;
     std::unique_ptr<Dialogs> dialogs;
-    std::unique_ptr<Pointer> pointer;
 };
 
 Registry &registry() {
@@ -31,9 +29,6 @@ Clipboard *clipboard() {
 Dialogs *dialogs() {
     return registry().dialogs.get();
 }
-Pointer *pointer() {
-    return registry().pointer.get();
-}
 
 void setKeyState(std::unique_ptr<KeyState> service) {
     registry().keyState = std::move(service);
@@ -43,9 +38,6 @@ void setClipboard(std::unique_ptr<Clipboard> service) {
 }
 void setDialogs(std::unique_ptr<Dialogs> service) {
     registry().dialogs = std::move(service);
-}
-void setPointer(std::unique_ptr<Pointer> service) {
-    registry().pointer = std::move(service);
 }
 
 void clear() {

@@ -7,7 +7,6 @@ namespace platform {
 class KeyState;
 class Clipboard;
 class Dialogs;
-class Pointer;
 
 // The services the windows ask the desktop for. Each may be absent (null): callers check.
 // The real ones are installed at start-up; tests install fakes.
@@ -16,12 +15,10 @@ namespace services {
 KeyState *keyState();
 Clipboard *clipboard();
 Dialogs *dialogs();
-Pointer *pointer();
 
 void setKeyState(std::unique_ptr<KeyState> service);
 void setClipboard(std::unique_ptr<Clipboard> service);
 void setDialogs(std::unique_ptr<Dialogs> service);
-void setPointer(std::unique_ptr<Pointer> service);
 
 // Picks the window system before the application object exists: on Linux, X11 where it is
 // available, since only X11 lets the note keep itself on top, place itself and read the keys.

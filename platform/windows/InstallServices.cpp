@@ -2,7 +2,6 @@
 
 #include "platform/ImageDecode.h"
 #include "platform/QtDialogs.h"
-#include "platform/QtPointer.h"
 #include "platform/windows/ClipboardWin.h"
 #include "platform/windows/KeyStateWin.h"
 
@@ -12,7 +11,6 @@ void installDefaults() {
     allowLargeImages();
     setClipboard(std::make_unique<ClipboardWin>());
     setDialogs(std::make_unique<QtDialogs>());
-    setPointer(std::make_unique<QtPointer>());
     setKeyState(std::make_unique<KeyStateWin>());
 }
 

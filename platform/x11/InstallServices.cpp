@@ -2,7 +2,6 @@
 
 #include "platform/ImageDecode.h"
 #include "platform/QtDialogs.h"
-#include "platform/QtPointer.h"
 #include "platform/x11/ClipboardX11.h"
 #include "platform/x11/KeyStateX11.h"
 
@@ -16,7 +15,6 @@ void installDefaults() {
     allowLargeImages();
     setClipboard(std::make_unique<ClipboardX11>());
     setDialogs(std::make_unique<QtDialogs>());
-    setPointer(std::make_unique<QtPointer>());
 
     // Only X11 lets a program read the keyboard while another one has the focus. Without it
     // (offscreen, or a Wayland session with no X11) the watch reads every key as up.

@@ -11,15 +11,12 @@ FakeServices::FakeServices() {
     auto k = std::make_unique<FakeKeyState>();
     auto c = std::make_unique<FakeClipboard>();
     auto d = std::make_unique<FakeDialogs>();
-    auto p = std::make_unique<FakePointer>();
     keys = k.get();
     clipboard = c.get();
     dialogs = d.get();
-    pointer = p.get();
     setKeyState(std::move(k));
     setClipboard(std::move(c));
     setDialogs(std::move(d));
-    setPointer(std::move(p));
 }
 
 FakeServices::~FakeServices() {

@@ -3,7 +3,6 @@
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/KeyState.h"
-#include "platform/Pointer.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -56,12 +55,6 @@ public:
     }
 };
 
-class FakePointer final : public platform::Pointer {
-public:
-    QPointF at;
-    QPointF position() const override { return at; }
-};
-
 // Installs a fresh fake of every service and removes them again when it goes out of scope.
 struct FakeServices {
     FakeServices();
@@ -69,7 +62,6 @@ struct FakeServices {
     FakeKeyState *keys;
     FakeClipboard *clipboard;
     FakeDialogs *dialogs;
-    FakePointer *pointer;
 };
 
 // image encoded as a file of the given format ("PNG", "BMP", ...), as another program would
