@@ -67,6 +67,15 @@ QRectF fitPictureRect(const QSizeF &picture, const QRectF &box) {
                   box.y() + (box.height() - size.height()) / 2, size.width(), size.height());
 }
 
+QRect devicePictureRect(const QRectF &target, const QPointF &offset, qreal dpr) {
+    const QRectF inWindow = target.translated(offset);
+    const int left = qRound(inWindow.left() * dpr);
+    const int top = qRound(inWindow.top() * dpr);
+    const int right = qRound(inWindow.right() * dpr);
+    const int bottom = qRound(inWindow.bottom() * dpr);
+    return QRect(left, top, right - left, bottom - top);
+}
+
 QPoint popupMenuPosition(const QPoint &pointer, const QSize &menu, const QRect &workArea) {
     int x = std::min(pointer.x(), workArea.x() + workArea.width() - menu.width());
     int y = std::min(pointer.y(), workArea.y() + workArea.height() - menu.height());
@@ -231,18 +240,16 @@ void ImageControl::paintEvent(QPaintEvent *) {
     const QRectF target = pictureRect();
     if (target.isEmpty() || m_drawSource.isNull())
         return;
-    // Snap the picture to whole device pixels and draw a copy of exactly that size, so it is
-    // drawn 1:1 and stays sharp at any display scale.
+    // Snap the picture to whole device pixels of the window and draw a copy of exactly that
+    // size, so it is drawn 1:1 and stays sharp at any display scale.
     const qreal dpr = devicePixelRatioF();
-    const int left = qRound(target.left() * dpr);
-    const int top = qRound(target.top() * dpr);
-    const int right = qRound(target.right() * dpr);
-    const int bottom = qRound(target.bottom() * dpr);
-    const QSize device(right - left, bottom - top);
+    const QPointF offset = mapTo(window(), QPointF(0, 0));
+    const QRect device = devicePictureRect(target, offset, dpr);
     if (device.isEmpty())
         return;
-    painter.drawImage(QRectF(left / dpr, top / dpr, device.width() / dpr, device.height() / dpr),
-                      scaledPicture(device));
+    painter.drawImage(QRectF(device.x() / dpr - offset.x(), device.y() / dpr - offset.y(),
+                             device.width() / dpr, device.height() / dpr),
+                      scaledPicture(device.size()));
 }
 
 void ImageControl::acceptDrag(QDropEvent *event) {

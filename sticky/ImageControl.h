@@ -30,6 +30,12 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TShiftState)
 // aspect ratio kept, centred. Empty for an empty picture or box.
 QRectF fitPictureRect(const QSizeF &picture, const QRectF &box);
 
+// The window's device pixels that a picture meant for target covers, snapped to whole pixels:
+// target is in the image area's own units, offset is where the area lies in its window (it may
+// start between two device pixels, at -5 units and a scale of 150 %, say), dpr the device
+// pixels per unit.
+QRect devicePictureRect(const QRectF &target, const QPointF &offset, qreal dpr);
+
 // Where a popup menu of this size opens for a press at pointer: its top-left corner at the
 // pointer, shifted up and left as far as needed to stay inside the work area, but never past
 // the work area's top or left edge.

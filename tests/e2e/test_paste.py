@@ -460,6 +460,41 @@ class PasteTest(X11TestCase):
         return [w for w in program.windows(visible_only=True)
                 if w != note and w.override_redirect()]
 
+class FractionalScaleTest(X11TestCase):
+    """At 150 % the note's image area starts 7.5 device pixels outside the window (its margin is
+    -5 units): the picture must still fall on whole device pixels of the window, edge to edge."""
+
+    SCALE = 1.5
+
+    def test_picture_covers_the_window_to_the_last_device_pixel(self):
+        program = self.launch(env={"QT_SCALE_FACTOR": str(self.SCALE)})
+        note = program.window(NOTE_TITLE)
+        side = round(NOTE_SIZE * self.SCALE)
+        area = wait_for(note.geometry, lambda g: (g.width, g.height) == (side, side), timeout=5)
+        self.assertEqual((area.width, area.height), (side, side))
+        # A picture of the window's own size in device pixels: blue, framed by one red pixel.
+        picture = Image.new("RGB", (side, side), BLUE)
+        for i in range(side):
+            for xy in ((i, 0), (i, side - 1), (0, i), (side - 1, i)):
+                picture.putpixel(xy, RED)
+        self.x.own_clipboard(png_bytes(picture), "image/png")
+        self.x.mouse_move(area.x + side // 2, area.y + side // 2)
+        self.x.click(1, repeat=2, delay_ms=40)
+        self.x.mouse_move(0, 0)
+
+        def grab():
+            return self.x.screenshot(area).convert("RGB")
+
+        def drawn_exactly(img):
+            return img.tobytes() == picture.tobytes()
+        shot = wait_settled(grab, drawn_exactly, timeout=10)[0]
+        edges = {name: sorted(set(pixels(shot.crop(box)))) for name, box in (
+            ("top row", (0, 0, side, 1)), ("left column", (0, 0, 1, side)),
+            ("bottom row", (0, side - 1, side, side)), ("right column", (side - 1, 0, side, side)))}
+        self.assertEqual(edges, {name: [RED] for name in edges},
+                         "the picture does not reach every edge of the window exactly")
+        self.assertTrue(drawn_exactly(shot), "the picture is not drawn one to one")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -10,6 +10,8 @@ class TestImageControl : public QObject {
 private slots:
     void fitRect_data();
     void fitRect();
+    void devicePixels_data();
+    void devicePixels();
     void pictureInWindow_data();
     void pictureInWindow();
     void drawsFittedPicture();
@@ -47,6 +49,38 @@ void TestImageControl::fitRect() {
 
 // Where the note draws a picture, in window coordinates, for the two margin modes: with the
 // margin off the picture's box is the whole client area; with it on, inset by 5 on every side.
+void TestImageControl::devicePixels_data() {
+    QTest::addColumn<QRectF>("target");
+    QTest::addColumn<QPointF>("offset");
+    QTest::addColumn<qreal>("dpr");
+    QTest::addColumn<QRect>("expected");
+    // Margin off: the area starts 5 units outside the window, its picture box is the window.
+    for (const qreal dpr : {1.0, 1.25, 1.5, 1.75, 2.0}) {
+        for (const QSize size : {QSize(200, 200), QSize(1280, 800), QSize(333, 77)}) {
+            QTest::addRow("margin off, %dx%d at %g", size.width(), size.height(), dpr)
+                << QRectF(QPointF(5, 5), QSizeF(size)) << QPointF(-5, -5) << dpr
+                << QRect(0, 0, qRound(size.width() * dpr), qRound(size.height() * dpr));
+        }
+    }
+    // Margin on: the area is the window, the box inset 5 units.
+    QTest::newRow("margin on, 200x200 at 1.5")
+        << QRectF(5, 5, 190, 190) << QPointF(0, 0) << 1.5 << QRect(8, 8, 285, 285);
+    QTest::newRow("margin on, 1280x800 at 1.25")
+        << QRectF(5, 5, 1270, 790) << QPointF(0, 0) << 1.25 << QRect(6, 6, 1588, 988);
+    // A picture narrower than its box, centred at a fraction of a unit.
+    QTest::newRow("centred at 12.5 units, 1.5")
+        << QRectF(17.5, 5, 100, 200) << QPointF(-5, -5) << 1.5 << QRect(19, 0, 150, 300);
+}
+
+// The picture covers whole device pixels of the window, edge to edge when its box is the window.
+void TestImageControl::devicePixels() {
+    QFETCH(QRectF, target);
+    QFETCH(QPointF, offset);
+    QFETCH(qreal, dpr);
+    QFETCH(QRect, expected);
+    QCOMPARE(devicePictureRect(target, offset, dpr), expected);
+}
+
 void TestImageControl::pictureInWindow_data() {
     QTest::addColumn<QSize>("picture");
     QTest::addColumn<QSize>("window");
