@@ -6,11 +6,21 @@
 namespace platform {
 
 // What the clipboard holds, as the note sees it: text wins over an image; anything else is empty.
+// Failed: the content could not be read at all (its owner stalled, went away during the
+// transfer or broke off, or another read was still waiting), which is no reason to empty the
+// picture.
 struct ClipboardValue {
-    enum class Kind { Empty, Text, Image };
+    enum class Kind { Empty, Text, Image, Failed };
     Kind kind = Kind::Empty;
-    QString text; // set when kind is Text (may be empty text)
+    QString text; // set when kind is Text (may be empty text), or why the read failed
     QImage image; // set when kind is Image; null when the offered bitmap could not be decoded
+
+    static ClipboardValue failed(const QString &why) {
+        ClipboardValue value;
+        value.kind = Kind::Failed;
+        value.text = why;
+        return value;
+    }
 };
 
 // Read-only access to the system clipboard.

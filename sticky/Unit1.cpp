@@ -347,6 +347,9 @@ void TForm1::acPasteExecute() {
             const platform::ClipboardValue value = clipboard->read();
             if (value.kind == platform::ClipboardValue::Kind::Text)
                 throw std::runtime_error("text cannot be converted to an image");
+            // A read that failed (an owner that stalled or broke off) keeps the picture.
+            if (value.kind == platform::ClipboardValue::Kind::Failed)
+                throw std::runtime_error(value.text.toStdString());
             // An image converts to itself; an empty clipboard to no image, which empties the
             // picture.
             Form1->ui->ImageControl1->setPicture(value.image);

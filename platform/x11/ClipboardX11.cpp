@@ -134,6 +134,10 @@ public:
     }
 
     QStringList formats() const override { return formats_; }
+    // Whether a text target delivered its content.
+    bool delivered() const { return textDelivered_; }
+    // Whether the owner refused content it had offered.
+    bool refusedOffered() const { return refusedOffered_; }
     bool hasFormat(const QString &format) const override { return formats_.contains(format); }
 
     // The PNG content, decoded while it is still being transferred: a large picture arrives in
@@ -178,6 +182,8 @@ private:
             session_.giveUp();
             data.data.clear();
         }
+        if (data.status == SelectionData::Status::Refused)
+            refusedOffered_ = true;
         return data;
     }
 
@@ -191,6 +197,7 @@ private:
                 const SelectionData data = fetch(text.target);
                 if (data.status == SelectionData::Status::Ok) {
                     text_ = decodeText(text.target, data);
+                    textDelivered_ = true;
                     break;
                 }
                 if (session_.stopped())
@@ -205,6 +212,8 @@ private:
     QByteArrayList offered_;
     mutable QHash<QString, QByteArray> fetched_;
     mutable bool textFetched_ = false;
+    mutable bool textDelivered_ = false;
+    mutable bool refusedOffered_ = false;
     mutable QString text_;
 };
 
@@ -215,9 +224,9 @@ ClipboardValue readThroughQt() {
 } // namespace
 
 ClipboardValue ClipboardX11::read() {
-    // A paste started by a timer while this one waits for the owner gets nothing.
+    // A paste started by a timer while this one waits for the owner cannot read.
     if (reading_)
-        return {};
+        return ClipboardValue::failed(QStringLiteral("another read of the clipboard is waiting"));
     const QScopedValueRollback<bool> guard(reading_, true);
 
     const QByteArray display = qgetenv("DISPLAY");
@@ -240,10 +249,37 @@ ClipboardValue ClipboardX11::read() {
         return {};
     if (!connected)
         return readThroughQt();
+    if (status == SelectionData::Status::Refused) {
+        // No owner, or one that does not say what it offers: text may still be there.
+        QByteArrayList textTargets;
+        for (const TextTarget &text : kTextTargets)
+            textTargets.append(text.target);
+        const SelectionMimeData mime(session, textTargets);
+        if (!mime.hasText())
+            return {};
+        const QString text = mime.text();
+        if (session.stopped())
+            return ClipboardValue::failed(QStringLiteral("the clipboard's owner stopped answering"));
+        if (!mime.delivered())
+            return {};
+        ClipboardValue value;
+        value.kind = ClipboardValue::Kind::Text;
+        value.text = text;
+        return value;
+    }
     if (status != SelectionData::Status::Ok)
-        return {}; // no owner, or one that does not say what it offers
+        return ClipboardValue::failed(QStringLiteral("the clipboard's owner did not answer"));
     const SelectionMimeData mime(session, targets);
-    return valueFromMimeData(&mime, [&mime] { return mime.decodePngWhileFetching(); });
+    ClipboardValue value =
+        valueFromMimeData(&mime, [&mime] { return mime.decodePngWhileFetching(); });
+    // An owner given up during the transfer delivered nothing whole: the read failed, whatever
+    // the part that came decodes to.
+    if (session.stopped())
+        return ClipboardValue::failed(QStringLiteral("the clipboard's owner broke off"));
+    if (value.kind == ClipboardValue::Kind::Image && mime.refusedOffered())
+        return ClipboardValue::failed(QStringLiteral("the clipboard's owner refused the picture "
+                                                     "it offered"));
+    return value;
 }
 
 } // namespace platform

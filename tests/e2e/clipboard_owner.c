@@ -8,7 +8,9 @@
  *   die         ends at once without answering;
  *   incr-die    starts an incremental transfer of a large picture, sends its first chunk and
  *               ends;
- *   incr-stall  starts the incremental transfer, sends the first chunk and then nothing more.
+ *   incr-stall  starts the incremental transfer, sends the first chunk and then nothing more;
+ *   refuse      refuses it, though TARGETS offered it;
+ *   no-targets  refuses TARGETS itself, and answers TARGET (give UTF8_STRING) with a text.
  * Each request for the data is reported on standard output as "asked". The program ends when
  * it loses the selection or is stopped.
  */
@@ -65,7 +67,8 @@ static int wait_deleted(xcb_window_t window, xcb_atom_t property) {
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: clipboard_owner silent|die|incr-die|incr-stall [TARGET]\n");
+        fprintf(stderr, "usage: clipboard_owner "
+                        "silent|die|incr-die|incr-stall|refuse|no-targets [TARGET]\n");
         return 2;
     }
     const char *mode = argv[1];
@@ -135,7 +138,9 @@ int main(int argc, char **argv) {
         xcb_selection_request_event_t req = *(xcb_selection_request_event_t *)ev;
         free(ev);
         const xcb_atom_t property = req.property ? req.property : req.target;
-        if (req.target == targets) {
+        if (req.target == targets && strcmp(mode, "no-targets") == 0) {
+            notify(&req, XCB_NONE);
+        } else if (req.target == targets) {
             const xcb_atom_t offered[] = {targets, timestamp, target};
             xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req.requestor, property,
                                 XCB_ATOM_ATOM, 32, 3, offered);
@@ -149,6 +154,17 @@ int main(int argc, char **argv) {
             fflush(stdout);
             if (strcmp(mode, "silent") == 0)
                 continue;
+            if (strcmp(mode, "refuse") == 0) {
+                notify(&req, XCB_NONE);
+                continue;
+            }
+            if (strcmp(mode, "no-targets") == 0) {
+                static const char text[] = "text offered without TARGETS";
+                xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req.requestor, property, target,
+                                    8, sizeof text - 1, text);
+                notify(&req, property);
+                continue;
+            }
             if (strcmp(mode, "die") == 0)
                 _exit(0);
             /* Incremental transfer: announce 64 MiB, send the first chunk once asked. */

@@ -1,10 +1,11 @@
 """Clipboard owners that misbehave, and files that change between the drag and the drop.
 
 Clipboard owners: one announces a picture and never delivers it, one dies when asked for it, one
-dies or stalls in the middle of an incremental transfer. The owner is the small X client
-clipboard_owner (built with the tests, path in $STIQLET_CLIPBOARD_OWNER). The paste must give up
-within a few seconds, with the picture emptied and no message, and the note must go on answering
-its hotkey afterwards.
+dies or stalls in the middle of an incremental transfer, one refuses the picture it announced,
+one answers with text but not to TARGETS. The owner is the small X client clipboard_owner (built
+with the tests, path in $STIQLET_CLIPBOARD_OWNER). The paste must give up within a few seconds
+with the paste-error box, keep the picture, and the note must go on answering its hotkey
+afterwards.
 
 Drops: the small X client xdnd_source ($STIQLET_XDND_SOURCE) drags a PNG file's URI onto the
 note over XDND. Once the note has accepted the drag, the file is deleted, replaced or spoilt, and
@@ -49,9 +50,10 @@ class HostileClipboardTest(X11TestCase):
         area = wait_for(note.geometry, lambda g: g.width == NOTE_SIZE, timeout=5)
         return program, note, area
 
-    def owner(self, mode):
+    def owner(self, mode, *args):
         """Starts clipboard_owner in `mode`; returns it once it owns the clipboard."""
-        proc = subprocess.Popen([owner_path(), mode], env=self.x.env, stdin=subprocess.DEVNULL,
+        proc = subprocess.Popen([owner_path(), mode, *args], env=self.x.env,
+                                stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                 start_new_session=True)
         self.addCleanup(self._stop, proc)
@@ -71,11 +73,14 @@ class HostileClipboardTest(X11TestCase):
         return self.x.screenshot(area)
 
     def paste_red(self, area):
-        """A readable picture first, so that giving up shows as the picture emptied."""
+        """A readable picture first, so that any change to it shows; its screenshot."""
         self.x.own_clipboard(png_bytes(quadrants(100, 100, (RED,) * 4)), "image/png")
         self.double_click(area)
-        wait_for(lambda: self.grab(area), lambda img: coloured_box(img) is not None, timeout=5)
+        self.x.mouse_move(0, 0)
+        shot = wait_settled(lambda: self.grab(area), lambda img: coloured_box(img) is not None,
+                            timeout=5)[0]
         self.x.stop_clipboard()
+        return shot
 
     def double_click(self, area):
         self.x.mouse_move(area.x + area.width // 2, area.y + area.height // 2)
@@ -92,21 +97,27 @@ class HostileClipboardTest(X11TestCase):
                 return time.monotonic() - start
         return None
 
-    def check_gives_up(self, mode):
+    def check_gives_up(self, mode, *args):
         program, note, area = self.start_note()
-        self.paste_red(area)
-        owner = self.owner(mode)
+        before = self.paste_red(area)
+        owner = self.owner(mode, *args)
         clicked = time.monotonic()
         self.double_click(area)
-        # The picture empties: the owner's picture never came.
-        shot = wait_for(lambda: self.grab(area), lambda img: coloured_box(img) is None,
-                        timeout=GIVE_UP + 5)
+        # The paste-error box: the owner's content never came whole.
+        boxes = wait_for(lambda: program.windows(BOX_TITLE, visible_only=True),
+                         lambda ws: len(ws) == 1, timeout=GIVE_UP + 5)
         took = time.monotonic() - clicked
-        self.assertIsNone(coloured_box(shot), "the picture was not emptied")
+        self.assertEqual(len(boxes), 1, f"no paste-error box; output:\n{program.output()}")
         self.assertLessEqual(took, GIVE_UP, f"the paste took {took:.1f} s to give up")
         self.assertTrue(program.running(), program.output())
-        self.assertTrue(holds_for(lambda: not program.windows(BOX_TITLE, visible_only=True),
-                                  0.5), "a message box opened")
+        self.x.key("Return")
+        self.assertEqual(wait_for(lambda: program.windows(BOX_TITLE, visible_only=True),
+                                  lambda ws: not ws, timeout=5), [], "the box stayed open")
+        # The picture is kept as it was.
+        self.x.mouse_move(0, 0)
+        after = wait_settled(lambda: self.grab(area),
+                             lambda img: img.tobytes() == before.tobytes(), timeout=5)[0]
+        self.assertEqual(after.tobytes(), before.tobytes(), "the picture changed")
         # The note still answers its hotkey.
         answered = self.tap_toggle_until_hidden(note, ANSWER + 3)
         self.assertIsNotNone(answered, "the note no longer answers Ctrl+Alt+A")
@@ -124,6 +135,13 @@ class HostileClipboardTest(X11TestCase):
 
     def test_owner_that_stalls_in_an_incremental_transfer(self):
         self.check_gives_up("incr-stall")
+
+    def test_owner_that_refuses_the_picture_it_offered(self):
+        self.check_gives_up("refuse")
+
+    def test_text_offered_without_targets_is_text(self):
+        # Text brings up the same box, and the picture stays.
+        self.check_gives_up("no-targets", "UTF8_STRING")
 
     def test_hotkey_answers_while_an_owner_stalls(self):
         program, note, area = self.start_note()

@@ -109,6 +109,11 @@ void TestPaste::paste_data() {
     QTest::newRow("undecodable bitmap empties picture") << image(QImage()) << QSize(0, 0) << false;
     QTest::newRow("text keeps picture") << text(QStringLiteral("hello")) << QSize(20, 10) << true;
     QTest::newRow("empty text keeps picture") << text(QString()) << QSize(20, 10) << true;
+    // An owner that stalled or broke off: the read failed, which is no reason to lose the
+    // picture.
+    QTest::newRow("failed read keeps picture")
+        << ClipboardValue::failed(QStringLiteral("the clipboard's owner broke off")) << QSize(20, 10)
+        << true;
 }
 
 void TestPaste::paste() {
