@@ -5,7 +5,6 @@
 #include "platform/ImageDecode.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
-#include "sticky/DrawCopy.h"
 
 #include <QCursor>
 #include <QDir>
@@ -24,18 +23,6 @@
 #include <algorithm>
 
 namespace {
-
-// Halved copies stop here: below it scaling from the next larger copy costs next to nothing.
-constexpr int kSmallestHalf = 64;
-
-// The largest picture any screen can show at its own pixel density. Drawing from a copy no
-// larger than this keeps every rescale cheap however large the pasted picture is.
-QSize largestScreenPixels() {
-    QSize largest;
-    for (const QScreen *screen : QGuiApplication::screens())
-        largest = largest.expandedTo(screen->geometry().size() * screen->devicePixelRatio());
-    return largest.isEmpty() ? QSize(3840, 2160) : largest;
-}
 
 TShiftState shiftState(const QMouseEvent *event) {
     TShiftState s;
@@ -116,31 +103,18 @@ void ImageControl::fillPicture(QRgb color) {
 }
 
 void ImageControl::pictureChanged() {
-    m_scaled = QImage();
-    m_drawSource = QImage();
-    m_halves.clear();
-    if (!m_picture.isNull()) {
-        m_drawSource = makeDrawCopy(m_picture, largestScreenPixels());
-        const QImage *from = &m_drawSource;
-        while (from->width() / 2 >= kSmallestHalf && from->height() / 2 >= kSmallestHalf) {
-            m_halves.append(halvedImage(*from));
-            from = &m_halves.last();
-        }
-    }
-    // Pictures of a few megabytes come from the heap rather than from pages of their own once
-    // a larger one has been freed, and the heap keeps what they leave behind. Hand it back, so
-    // that replacing a large picture by a small one brings the note back to its idle size.
-    // Once the new picture is on screen: by then the caller has also freed what it decoded the
-    // picture from, and the new frame has not waited for it.
-    m_releasePending = true;
+    m_cache.setPicture(m_picture);
+    // Memory freed with the old picture goes back to the system once the new one is on screen,
+    // so that replacing a large picture by a small one brings the note back to its idle size:
+    // by then the caller has also freed what it decoded the picture from, and the new frame has
+    // not waited for it.
     if (isVisible())
         update();
-    else
+    else if (m_cache.takeReleasePending())
         releaseFreedMemoryLater();
 }
 
 void ImageControl::releaseFreedMemoryLater() {
-    m_releasePending = false;
     QMetaObject::invokeMethod(
         this, [] { platform::releaseFreedMemory(); }, Qt::QueuedConnection);
 }
@@ -166,21 +140,6 @@ QRectF ImageControl::pictureRect() const {
     const QRectF box =
         QRectF(rect()).adjusted(kPictureInset, kPictureInset, -kPictureInset, -kPictureInset);
     return fitPictureRect(m_picture.size(), box);
-}
-
-const QImage &ImageControl::scaledPicture(const QSize &devicePixels) {
-    if (m_scaled.size() != devicePixels) {
-        const QImage *from = &m_drawSource;
-        for (const QImage &half : m_halves) {
-            if (half.width() < devicePixels.width() || half.height() < devicePixels.height())
-                break;
-            from = &half;
-        }
-        m_scaled = from->size() == devicePixels ? *from
-                                                : from->scaled(devicePixels, Qt::IgnoreAspectRatio,
-                                                               Qt::SmoothTransformation);
-    }
-    return m_scaled;
 }
 
 bool ImageControl::event(QEvent *event) {
@@ -226,7 +185,7 @@ QPointF ImageControl::exactGlobal(const QMouseEvent *event) const {
 }
 
 void ImageControl::paintEvent(QPaintEvent *) {
-    if (m_releasePending)
+    if (m_cache.takeReleasePending())
         releaseFreedMemoryLater(); // runs after this frame has been drawn and shown
     QPainter painter(this);
     QStyleOptionFrame frame;
@@ -238,7 +197,7 @@ void ImageControl::paintEvent(QPaintEvent *) {
     style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
 
     const QRectF target = pictureRect();
-    if (target.isEmpty() || m_drawSource.isNull())
+    if (target.isEmpty() || m_cache.isEmpty())
         return;
     // Snap the picture to whole device pixels of the window and draw a copy of exactly that
     // size, so it is drawn 1:1 and stays sharp at any display scale.
@@ -249,7 +208,7 @@ void ImageControl::paintEvent(QPaintEvent *) {
         return;
     painter.drawImage(QRectF(device.x() / dpr - offset.x(), device.y() / dpr - offset.y(),
                              device.width() / dpr, device.height() / dpr),
-                      scaledPicture(device.size()));
+                      m_cache.scaled(device.size()));
 }
 
 void ImageControl::acceptDrag(QDropEvent *event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/WindowDrag.h"
+#include "sticky/DrawCache.h"
 
 #include <QFlags>
 #include <QImage>
@@ -111,16 +112,10 @@ private:
     void acceptDrag(QDropEvent *event);
     QPointF exactGlobal(const QMouseEvent *event) const;
     void openPopupMenu(const QPointF &global);
-    const QImage &scaledPicture(const QSize &devicePixels);
     void releaseFreedMemoryLater();
 
-    QImage m_picture;    // the picture as pasted: 32-bit with alpha
-    QImage m_drawSource; // premultiplied copy no larger than a screen, made once per picture
-    // m_drawSource halved again and again, made once per picture: each resize step scales
-    // from the smallest copy still at least as large as the note, not from the screen-size one.
-    QList<QImage> m_halves;
-    QImage m_scaled; // m_drawSource scaled to the current on-screen size
-    bool m_releasePending = false; // freed memory to hand back once the new picture is shown
+    QImage m_picture; // the picture as pasted: 32-bit with alpha
+    DrawCache m_cache; // what the picture is drawn from
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;

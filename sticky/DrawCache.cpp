@@ -1,0 +1,61 @@
+#include "sticky/DrawCache.h"
+
+#include "sticky/DrawCopy.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace {
+
+// Halved copies stop here: below it scaling from the next larger copy costs next to nothing.
+constexpr int kSmallestHalf = 64;
+
+// The largest picture any screen can show at its own pixel density. Drawing from a copy no
+// larger than this keeps every rescale cheap however large the pasted picture is.
+QSize largestScreenPixels() {
+    QSize largest;
+    for (const QScreen *screen : QGuiApplication::screens())
+        largest = largest.expandedTo(screen->geometry().size() * screen->devicePixelRatio());
+    return largest.isEmpty() ? QSize(3840, 2160) : largest;
+}
+
+} // namespace
+
+void DrawCache::setPicture(const QImage &picture) {
+    m_scaled = QImage();
+    m_drawSource = QImage();
+    m_halves.clear();
+    if (!picture.isNull()) {
+        m_drawSource = makeDrawCopy(picture, largestScreenPixels());
+        const QImage *from = &m_drawSource;
+        while (from->width() / 2 >= kSmallestHalf && from->height() / 2 >= kSmallestHalf) {
+            m_halves.append(halvedImage(*from));
+            from = &m_halves.last();
+        }
+    }
+    // Pictures of a few megabytes come from the heap rather than from pages of their own once
+    // a larger one has been freed, and the heap keeps what they leave behind: it is handed back
+    // once the new picture is on screen.
+    m_releasePending = true;
+}
+
+const QImage &DrawCache::scaled(const QSize &devicePixels) {
+    if (m_scaled.size() != devicePixels) {
+        const QImage *from = &m_drawSource;
+        for (const QImage &half : m_halves) {
+            if (half.width() < devicePixels.width() || half.height() < devicePixels.height())
+                break;
+            from = &half;
+        }
+        m_scaled = from->size() == devicePixels ? *from
+                                                : from->scaled(devicePixels, Qt::IgnoreAspectRatio,
+                                                               Qt::SmoothTransformation);
+    }
+    return m_scaled;
+}
+
+bool DrawCache::takeReleasePending() {
+    const bool pending = m_releasePending;
+    m_releasePending = false;
+    return pending;
+}
