@@ -136,9 +136,7 @@ void TestApplication::handlerReportsItsOwnFailure() {
     const QString letter = selectedKey;
     const char16_t toggle = toggleKeyCode;
     const QImage picture = form.form()->ImageControl1->picture();
-    // The drop's file and state outlive the case below: the file is decoded after the drop.
     QTemporaryDir dir;
-    bool failed = false;
 
     switch (fire) {
     case Fire::KeyWatchTick:
@@ -155,6 +153,7 @@ void TestApplication::handlerReportsItsOwnFailure() {
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
         file.close();
         // The box that says the file cannot be read fails to open; the error box then works.
+        bool failed = false;
         fakes.dialogs->onShow = [&](const QString &) {
             if (!failed) {
                 failed = true;
