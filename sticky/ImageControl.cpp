@@ -17,11 +17,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QStyleOptionFrame>
 #include <QThreadPool>
+#include <QStyleOptionFrame>
 #include <QWindow>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 
@@ -254,9 +255,8 @@ void ImageControl::decodeDroppedFile(const QString &path) {
         QImage image;
         try {
             image = platform::decodeImageFile(path);
-        } catch (...) {
-            // Out of memory, say: nothing may leave the pool's thread, and the file cannot be
-            // shown, as one that does not decode.
+        } catch (const std::exception &) {
+            // Out of memory, say: the file cannot be shown, as one that does not decode.
         }
         // The application object outlives the pool's work: it waits for it when it ends.
         QMetaObject::invokeMethod(
