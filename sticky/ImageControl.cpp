@@ -17,12 +17,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QThreadPool>
 #include <QStyleOptionFrame>
 #include <QWindow>
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 
@@ -241,39 +239,8 @@ void ImageControl::dropEvent(QDropEvent *event) {
             return;
         }
         acceptDrag(event);
-        decodeDroppedFile(path);
-    });
-}
-
-// The drop is answered at once: the drag source and the note go on while the file is decoded
-// on a thread of the pool, and the picture, or the error box, follows. Of several drops in a row
-// the last one wins.
-void ImageControl::decodeDroppedFile(const QString &path) {
-    const quint64 generation = ++m_dropGeneration;
-    const QPointer<ImageControl> self(this);
-    QThreadPool::globalInstance()->start([self, path, generation] {
-        QImage image;
-        try {
-            image = platform::decodeImageFile(path);
-        } catch (const std::exception &) {
-            // Out of memory, say: the file cannot be shown, as one that does not decode.
-        }
-        // The application object outlives the pool's work: it waits for it when it ends.
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, path, generation, image = std::move(image)] {
-                if (self)
-                    self->droppedFileDecoded(generation, path, image);
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void ImageControl::droppedFileDecoded(quint64 generation, const QString &path,
-                                      const QImage &image) {
-    platform::guarded([&] {
-        if (generation != m_dropGeneration)
-            return; // a later drop replaces this one
+        QString whyNot;
+        const QImage image = platform::decodeImageFile(path, &whyNot);
         if (image.isNull()) {
             // The picture stays as it was; say which file could not be read.
             if (platform::Dialogs *dialogs = platform::services::dialogs())
@@ -284,7 +251,6 @@ void ImageControl::droppedFileDecoded(quint64 generation, const QString &path,
             return;
         }
         setPicture(image);
-        emit pictureDropped();
     });
 }
 
