@@ -6,8 +6,17 @@ include(GNUInstallDirs)
 set(STIQLET_APP_ID io.github.stiqlet.Stiqlet)
 
 install(TARGETS stiqlet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET stiqlet-jxr)
+# The decoding child goes beside the program on Windows, and where programs that only the
+# program starts go elsewhere.
+if(TARGET stiqlet-jxr AND WIN32)
   install(TARGETS stiqlet-jxr RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+elseif(TARGET stiqlet-jxr)
+  install(TARGETS stiqlet-jxr RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/stiqlet)
+endif()
+# The programs installed, for the checks of the installed tree and the package.
+set(programs ${CMAKE_INSTALL_BINDIR}/stiqlet)
+if(TARGET stiqlet-jxr AND NOT WIN32)
+  list(APPEND programs ${CMAKE_INSTALL_LIBEXECDIR}/stiqlet/stiqlet-jxr)
 endif()
 
 if(UNIX AND NOT APPLE)
@@ -29,7 +38,7 @@ if(UNIX AND NOT APPLE)
   if(BUILD_TESTING)
     add_test(NAME install_tree
       COMMAND sh ${linux_dir}/check_install.sh ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR}
-              ${PROJECT_BINARY_DIR}/install-check ${STIQLET_APP_ID})
+              ${PROJECT_BINARY_DIR}/install-check ${STIQLET_APP_ID} ${programs})
     set_tests_properties(install_tree PROPERTIES LABELS metadata TIMEOUT 120)
   endif()
 endif()
@@ -67,6 +76,9 @@ else()
                  "libraries as dependencies")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
       "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins")
+  if(TARGET stiqlet-jxr)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libjxr0")
+  endif()
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-image-formats-plugins")
 include(CPack)
@@ -78,7 +90,7 @@ if(UNIX AND NOT APPLE AND BUILD_TESTING)
     add_test(NAME deb_package
       COMMAND sh ${PROJECT_SOURCE_DIR}/resources/linux/check_deb.sh ${CMAKE_CPACK_COMMAND}
               ${PROJECT_BINARY_DIR} ${PROJECT_BINARY_DIR}/deb-check ${PROJECT_VERSION}
-              ${STIQLET_APP_ID} ${STIQLET_PACKAGE_CONTACT})
+              ${STIQLET_APP_ID} ${STIQLET_PACKAGE_CONTACT} ${programs})
     set_tests_properties(deb_package PROPERTIES LABELS package TIMEOUT 300)
   else()
     message(STATUS "dpkg-deb not found: the .deb is not checked")

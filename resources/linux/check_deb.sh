@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Debian package of a build tree with CPack, checks its control fields, unpacks it
 # into a scratch root and checks the files it installs.
-# Usage: check_deb.sh CPACK BUILD_DIR SCRATCH_DIR VERSION APP_ID MAINTAINER
+# Usage: check_deb.sh CPACK BUILD_DIR SCRATCH_DIR VERSION APP_ID MAINTAINER PROGRAM...
+# PROGRAM: each installed program, relative to /usr (bin/stiqlet, ...).
 set -eu
 cpack=$1
 build=$2
@@ -9,6 +10,7 @@ scratch=$3
 version=$4
 id=$5
 maintainer=$6
+shift 6
 rm -rf "$scratch"
 mkdir -p "$scratch"
 if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
@@ -46,8 +48,7 @@ field Recommends "*fonts-noto-cjk*"
 field Description "*sticky note*"
 
 dpkg-deb -x "$deb" "$scratch/root"
-for file in usr/bin/stiqlet \
-    "usr/share/applications/$id.desktop" \
+for file in "usr/share/applications/$id.desktop" \
     "usr/share/metainfo/$id.metainfo.xml" \
     usr/share/doc/stiqlet/copyright \
     usr/share/icons/hicolor/scalable/apps/stiqlet.svg \
@@ -57,7 +58,9 @@ for file in usr/bin/stiqlet \
         status=1
     fi
 done
-[ -x "$scratch/root/usr/bin/stiqlet" ] || { echo "usr/bin/stiqlet is not executable"; status=1; }
+for program in "$@"; do
+    [ -x "$scratch/root/usr/$program" ] || { echo "the package's usr/$program is not executable"; status=1; }
+done
 # Everything lies under /usr.
 outside=$(cd "$scratch/root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
 if [ -n "$outside" ]; then

@@ -1,23 +1,28 @@
 #!/bin/sh
 # Installs a build into a scratch directory and checks the files the desktop looks for: the
-# program, the desktop entry, the AppStream metadata and the hicolor icons at their sizes.
-# Usage: check_install.sh CMAKE BUILD_DIR SCRATCH_DIR APP_ID
+# programs, the desktop entry, the AppStream metadata and the hicolor icons at their sizes.
+# Usage: check_install.sh CMAKE BUILD_DIR SCRATCH_DIR APP_ID PROGRAM...
+# PROGRAM: each installed program, relative to the prefix (bin/stiqlet, ...).
 set -eu
 cmake=$1
 build=$2
 root=$3
 id=$4
+shift 4
 rm -rf "$root"
 "$cmake" --install "$build" --prefix "$root/usr" >/dev/null
 
-expected="usr/bin/stiqlet
-usr/share/applications/$id.desktop
+expected="usr/share/applications/$id.desktop
 usr/share/metainfo/$id.metainfo.xml
 usr/share/doc/stiqlet/copyright
 usr/share/icons/hicolor/scalable/apps/stiqlet.svg"
 for size in 32 48 64 128 256; do
     expected="$expected
 usr/share/icons/hicolor/${size}x${size}/apps/stiqlet.png"
+done
+for program in "$@"; do
+    expected="$expected
+usr/$program"
 done
 expected=$(printf '%s\n' "$expected" | sort)
 installed=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
@@ -28,7 +33,9 @@ if [ "$installed" != "$expected" ]; then
     printf '%s\n' "$installed" | diff "$root/expected.txt" - || true
     status=1
 fi
-[ -x "$root/usr/bin/stiqlet" ] || { echo "usr/bin/stiqlet is not executable"; status=1; }
+for program in "$@"; do
+    [ -x "$root/usr/$program" ] || { echo "usr/$program is not executable"; status=1; }
+done
 
 # A PNG holds its width and height as big-endian numbers at bytes 16 to 23.
 for size in 32 48 64 128 256; do
