@@ -1,6 +1,7 @@
 #include "about/Unit3.h"
 #include "app/Application.h"
 #include "app/FirstFrame.h"
+#include "platform/JxrDecoder.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
@@ -26,6 +27,9 @@ int main(int argc, char *argv[]) {
 
     app.exec();
 
+    // A dropped file still decoding in a child process is given up: the application object
+    // waits for its thread when it ends.
+    platform::stopDecoding();
     form3.reset();
     form1.reset();
     return 0;

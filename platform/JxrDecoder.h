@@ -11,5 +11,8 @@ namespace platform {
 QImage decodeJxr(const QByteArray &data, QString *whyNot = nullptr);
 // Whether this build can decode JPEG XR at all.
 bool jxrSupported();
+// Makes the decodes still running, and any started later, give up at once: the program is
+// ending and must not wait for a slow file.
+void stopDecoding();
 
 } // namespace platform

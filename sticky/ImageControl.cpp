@@ -18,6 +18,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStyleOptionFrame>
+#include <QThreadPool>
 #include <QWindow>
 
 #include <algorithm>
@@ -239,8 +240,40 @@ void ImageControl::dropEvent(QDropEvent *event) {
             return;
         }
         acceptDrag(event);
-        QString whyNot;
-        const QImage image = platform::decodeImageFile(path, &whyNot);
+        decodeDroppedFile(path);
+    });
+}
+
+// The drop is answered at once: the drag source and the note go on while the file is decoded
+// on a thread of the pool, and the picture, or the error box, follows. Of several drops in a row
+// the last one wins.
+void ImageControl::decodeDroppedFile(const QString &path) {
+    const quint64 generation = ++m_dropGeneration;
+    const QPointer<ImageControl> self(this);
+    QThreadPool::globalInstance()->start([self, path, generation] {
+        QImage image;
+        try {
+            image = platform::decodeImageFile(path);
+        } catch (...) {
+            // Out of memory, say: nothing may leave the pool's thread, and the file cannot be
+            // shown, as one that does not decode.
+        }
+        // The application object outlives the pool's work: it waits for it when it ends.
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, path, generation, image = std::move(image)] {
+                if (self)
+                    self->droppedFileDecoded(generation, path, image);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ImageControl::droppedFileDecoded(quint64 generation, const QString &path,
+                                      const QImage &image) {
+    platform::guarded([&] {
+        if (generation != m_dropGeneration)
+            return; // a later drop replaces this one
         if (image.isNull()) {
             // The picture stays as it was; say which file could not be read.
             if (platform::Dialogs *dialogs = platform::services::dialogs())
@@ -251,6 +284,7 @@ void ImageControl::dropEvent(QDropEvent *event) {
             return;
         }
         setPicture(image);
+        emit pictureDropped();
     });
 }
 

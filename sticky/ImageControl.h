@@ -91,6 +91,8 @@ signals:
     void mouseEnter();
     void mouseLeave();
     void dblClick();
+    // A dropped file's picture has replaced the picture.
+    void pictureDropped();
 
 protected:
     bool event(QEvent *event) override;
@@ -110,12 +112,15 @@ private:
     void fillParent();
     void pictureChanged();
     void acceptDrag(QDropEvent *event);
+    void decodeDroppedFile(const QString &path);
+    void droppedFileDecoded(quint64 generation, const QString &path, const QImage &image);
     QPointF exactGlobal(const QMouseEvent *event) const;
     void openPopupMenu(const QPointF &global);
     void releaseFreedMemoryLater();
 
     QImage m_picture; // the picture as pasted: 32-bit with alpha
     DrawCache m_cache; // what the picture is drawn from
+    quint64 m_dropGeneration = 0; // the latest drop; earlier ones still decoding are dropped
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;

@@ -4,15 +4,21 @@
 #include "platform/jxr/JxrChild.h"
 
 #include "platform/ImageLimits.h"
+#include "platform/JxrDecoder.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QScopeGuard>
 
+#include <atomic>
 #include <climits>
 
 namespace platform::jxr {
 namespace {
+
+// Set when the program ends; a decode waits for its child in slices this long and then looks.
+std::atomic<bool> stopping{false};
+constexpr int kWaitSliceMs = 100;
 
 QImage fail(QString *whyNot, const QString &reason) {
     if (whyNot)
@@ -24,7 +30,21 @@ int remaining(const QDeadlineTimer &deadline) {
     return int(qBound(qint64(0), deadline.remainingTime(), qint64(INT_MAX)));
 }
 
-// Reads exactly `size` bytes; false when the child's output ends first or the deadline passes.
+// Waits for more of the child's output; false when it ends, the deadline passes or the program
+// stops.
+bool waitForOutput(QProcess &child, const QDeadlineTimer &deadline) {
+    while (!stopping.load(std::memory_order_relaxed)) {
+        const int wait = qMin(remaining(deadline), kWaitSliceMs);
+        if (child.waitForReadyRead(wait))
+            return true;
+        if (child.state() == QProcess::NotRunning || deadline.hasExpired())
+            return false;
+    }
+    return false;
+}
+
+// Reads exactly `size` bytes; false when the child's output ends first, the deadline passes or
+// the program stops.
 bool readExactly(QProcess &child, void *out, qint64 size, const QDeadlineTimer &deadline) {
     char *p = static_cast<char *>(out);
     while (size > 0) {
@@ -33,7 +53,7 @@ bool readExactly(QProcess &child, void *out, qint64 size, const QDeadlineTimer &
             return false;
         p += got;
         size -= got;
-        if (size > 0 && child.bytesAvailable() == 0 && !child.waitForReadyRead(remaining(deadline)))
+        if (size > 0 && child.bytesAvailable() == 0 && !waitForOutput(child, deadline))
             return false;
     }
     return true;
@@ -41,6 +61,10 @@ bool readExactly(QProcess &child, void *out, qint64 size, const QDeadlineTimer &
 
 // Why the child sent less than it should have.
 QString lostChild(QProcess &child, const QDeadlineTimer &deadline, const QString &kind) {
+    if (stopping.load(std::memory_order_relaxed)) {
+        child.kill();
+        return QStringLiteral("the program is ending");
+    }
     if (deadline.hasExpired()) {
         child.kill();
         return QStringLiteral("decoding the %1 image took too long").arg(kind);
@@ -57,6 +81,8 @@ QString lostChild(QProcess &child, const QDeadlineTimer &deadline, const QString
 QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNot) {
     if (data.isEmpty())
         return fail(whyNot, QStringLiteral("no data"));
+    if (stopping.load(std::memory_order_relaxed))
+        return fail(whyNot, QStringLiteral("the program is ending"));
     const QString program = childProgram();
     if (program.isEmpty())
         return fail(whyNot, QStringLiteral("the %1 decoder is not installed").arg(kind));
@@ -108,3 +134,7 @@ QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNo
 }
 
 } // namespace platform::jxr
+
+void platform::stopDecoding() {
+    jxr::stopping.store(true, std::memory_order_relaxed);
+}

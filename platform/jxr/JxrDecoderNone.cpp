@@ -12,4 +12,6 @@ bool jxrSupported() {
     return false;
 }
 
+void stopDecoding() {}
+
 } // namespace platform

@@ -10,17 +10,19 @@ afterwards.
 Drops: the small X client xdnd_source ($STIQLET_XDND_SOURCE) drags a PNG file's URI onto the
 note over XDND. Once the note has accepted the drag, the file is deleted, replaced or spoilt, and
 then dropped. The note must keep its picture, answer a file it cannot read with its error box,
-and go on pasting afterwards.
+and go on pasting afterwards. A JPEG XR decoder that never answers must not hold the drop, the
+hotkeys or the program's end.
 """
 
 import os
 import select
+import shutil
 import subprocess
 import time
 import unittest
 from pathlib import Path
 
-from harness import X11TestCase, holds_for, wait_for, wait_settled
+from harness import Program, X11TestCase, holds_for, program_path, wait_for, wait_settled
 from test_paste import (BLUE, GREEN, NOTE_SIZE, RED, YELLOW, box_near, coloured_box, fitted_box,
                         png_bytes, quadrants)
 
@@ -229,8 +231,8 @@ AFTER = quadrants(100, 100, (YELLOW, BLUE, GREEN, RED))
 DROPPED = quadrants(200, 400, (BLUE, YELLOW, RED, GREEN))
 
 
-@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
-class DroppedFileTest(X11TestCase):
+class DropTestCase(X11TestCase):
+    """The note, a picture pasted into it, and files dragged onto it."""
 
     def start_note(self):
         program = self.launch()
@@ -281,6 +283,10 @@ class DroppedFileTest(X11TestCase):
         self.assertTrue(program.running(), program.output())
         self.paste(area, AFTER)
 
+
+@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
+class DroppedFileTest(DropTestCase):
+
     def test_dropped_png_replaces_the_picture(self):
         # The drag of the test below with the file left alone: the source really drops.
         program, note, area = self.start_note()
@@ -289,8 +295,8 @@ class DroppedFileTest(X11TestCase):
         source.send("drop")
         self.assertEqual(source.next_report(timeout=10), "finished accepted=1")
         expected = fitted_box(*DROPPED.size)  # (50, 0, 150, 200)
-        shot = wait_for(lambda: self.grab(area),
-                        lambda img: box_near(coloured_box(img), expected), timeout=5)
+        shot = wait_settled(lambda: self.grab(area),
+                            lambda img: box_near(coloured_box(img), expected), timeout=5)[0]
         self.assertTrue(box_near(coloured_box(shot), expected),
                         f"the dropped picture at {coloured_box(shot)}, expected {expected}")
         self.assertTrue(holds_for(lambda: not self.error_boxes(program), 0.3), "an error box")
@@ -307,7 +313,11 @@ class DroppedFileTest(X11TestCase):
                 source.send("drop")
 
                 if reported:
-                    # The drop waits for the box: XdndFinished comes once it is answered.
+                    # The drop is answered at once: the source hears XdndFinished before anyone
+                    # has answered the box that follows, which it never waits for.
+                    self.assertEqual(source.next_report(timeout=10),
+                                     f"finished accepted={int(taken)}",
+                                     f"source said {source.seen}")
                     boxes = wait_for(lambda: self.error_boxes(program), lambda ws: len(ws) == 1,
                                      timeout=10)
                     self.assertEqual(len(boxes), 1, f"error boxes: {boxes}; windows of the "
@@ -322,18 +332,111 @@ class DroppedFileTest(X11TestCase):
                     self.assertEqual(wait_for(lambda: self.error_boxes(program),
                                               lambda ws: not ws, timeout=5), [],
                                      "the box is still open after Return")
-                self.assertEqual(source.next_report(timeout=10),
-                                 f"finished accepted={int(taken)}", f"source said {source.seen}")
-                if not reported:
+                else:
+                    self.assertEqual(source.next_report(timeout=10),
+                                     f"finished accepted={int(taken)}",
+                                     f"source said {source.seen}")
                     self.assertTrue(holds_for(lambda: not self.error_boxes(program), 0.5),
                                     f"an error box opened: {self.error_boxes(program)}")
 
-                after = wait_for(lambda: self.grab(area),
-                                 lambda img: img.tobytes() == before.tobytes(), timeout=3)
+                after = wait_settled(lambda: self.grab(area),
+                                     lambda img: img.tobytes() == before.tobytes(), timeout=3)[0]
                 self.assertEqual(after.tobytes(), before.tobytes(),
                                  "the note's picture changed with the drop")
                 self.assertEqual(note.geometry(), area)
                 self.assertStillPastes(program, area)
+
+
+# What the JPEG XR decoding child runs instead of decoding: it never answers. The length of the
+# sleep tells its process apart from any other.
+SILENT_DECODER = "exec sleep 4217"
+SILENT_DECODER_PATTERN = "^sleep 4217$"
+
+
+@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
+class SilentDecoderTest(DropTestCase):
+    """A copy of the program beside a JPEG XR decoding child that never answers."""
+
+    def start_note(self):
+        folder = Path(self.x.tmpdir, "silent-decoder")
+        folder.mkdir(exist_ok=True)
+        shutil.copy2(program_path(), folder / "stiqlet")
+        child = folder / "stiqlet-jxr"
+        child.write_text(f"#!/bin/sh\n{SILENT_DECODER}\n")
+        child.chmod(0o755)
+        program = Program(self.x, binary=str(folder / "stiqlet"))
+        self.addCleanup(self._stop_program, program)
+        self.addCleanup(subprocess.run, ["pkill", "-f", SILENT_DECODER_PATTERN])
+        note = program.window(NOTE_TITLE)
+        area = wait_for(note.geometry, lambda g: g.width == NOTE_SIZE, timeout=5)
+        return program, note, area
+
+    def drop_jxr(self, note, area):
+        """Drops a JPEG XR file on the note; the seconds since, counted from the drop."""
+        path = Path(self.x.tmpdir, "slow.hdp")
+        path.write_bytes(b"II\xbc\x01" + bytes(60))
+        source = self.drag(note, area, path)
+        dropped = time.monotonic()
+        source.send("drop")
+        # The drop is answered before the file is decoded.
+        self.assertEqual(source.next_report(timeout=3), "finished accepted=1",
+                         f"source said {source.seen}")
+        return lambda: time.monotonic() - dropped
+
+    def decoders_running(self):
+        found = subprocess.run(["pgrep", "-f", SILENT_DECODER_PATTERN], capture_output=True,
+                               text=True)
+        return found.stdout.split()
+
+    def toggle_until(self, note, shown):
+        """Taps Ctrl+Alt+A, each tap shorter than one reading of the keys (which toggles the note
+        at most once), until the note is shown or hidden; whether it came to be."""
+        for _ in range(20):
+            self.x.key_down("ctrl+alt+a")
+            time.sleep(0.06)
+            self.x.key_up("ctrl+alt+a")
+            if wait_for(note.is_viewable, lambda v: v == shown, timeout=0.3) == shown:
+                return True
+        return False
+
+    def test_the_note_answers_while_the_file_decodes_then_shows_the_box(self):
+        program, note, area = self.start_note()
+        before = self.paste(area, BEFORE)
+        since_drop = self.drop_jxr(note, area)
+        self.assertTrue(wait_for(self.decoders_running, timeout=5), "the decoder never started")
+
+        # The hotkey hides and shows the note while the decoder is silent.
+        self.assertTrue(self.toggle_until(note, shown=False),
+                        "Ctrl+Alt+A did not hide the note during the decode")
+        self.assertTrue(self.toggle_until(note, shown=True),
+                        "Ctrl+Alt+A did not show the note again during the decode")
+        self.assertTrue(self.decoders_running(), "the decode ended before the hotkeys were seen")
+
+        # The decoder is given up within its bound: the error box, and the picture kept.
+        boxes = wait_for(lambda: self.error_boxes(program), lambda ws: len(ws) == 1, timeout=40)
+        self.assertEqual(len(boxes), 1, f"no error box {since_drop():.0f} s after the drop")
+        self.assertLess(since_drop(), 30, "the silent decoder was waited for too long")
+        self.assertEqual(wait_for(self.decoders_running, lambda p: not p, timeout=3), [],
+                         "the silent decoder still runs after the box")
+        self.x.key("Return")
+        wait_for(lambda: self.error_boxes(program), lambda ws: not ws, timeout=5)
+        after = wait_settled(lambda: self.grab(area),
+                             lambda img: img.tobytes() == before.tobytes(), timeout=3)[0]
+        self.assertEqual(after.tobytes(), before.tobytes(), "the picture changed")
+        self.assertStillPastes(program, area)
+
+    def test_the_program_ends_at_once_while_the_file_decodes(self):
+        program, note, area = self.start_note()
+        self.drop_jxr(note, area)
+        self.assertTrue(wait_for(self.decoders_running, timeout=5), "the decoder never started")
+        self.x.key_down("ctrl+alt+x")
+        try:
+            code = program.wait_exit(timeout=5)
+        finally:
+            self.x.key_up("ctrl+alt+x")
+        self.assertEqual(code, 0, f"exit code after Ctrl+Alt+X; output:\n{program.output()}")
+        self.assertEqual(wait_for(self.decoders_running, lambda p: not p, timeout=3), [],
+                         "the silent decoder outlived the program")
 
 
 if __name__ == "__main__":

@@ -136,6 +136,9 @@ void TestApplication::handlerReportsItsOwnFailure() {
     const QString letter = selectedKey;
     const char16_t toggle = toggleKeyCode;
     const QImage picture = form.form()->ImageControl1->picture();
+    // The drop's file and state outlive the case below: the file is decoded after the drop.
+    QTemporaryDir dir;
+    bool failed = false;
 
     switch (fire) {
     case Fire::KeyWatchTick:
@@ -147,13 +150,11 @@ void TestApplication::handlerReportsItsOwnFailure() {
         form.form()->pmPaste->trigger();
         break;
     case Fire::Drop: {
-        QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("unreadable.png"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a picture") > 0);
         file.close();
         // The box that says the file cannot be read fails to open; the error box then works.
-        bool failed = false;
         fakes.dialogs->onShow = [&](const QString &) {
             if (!failed) {
                 failed = true;
@@ -169,7 +170,8 @@ void TestApplication::handlerReportsItsOwnFailure() {
     }
     }
 
-    QCOMPARE(fakes.dialogs->shown.size(), 1);
+    // A dropped file is decoded after the drop has been answered.
+    QTRY_COMPARE(fakes.dialogs->shown.size(), 1);
     QCOMPARE(fakes.dialogs->shown[0].text, message);
     QCOMPARE(fakes.dialogs->shown[0].type,
              errorBox ? platform::MsgDlgType::Error : platform::MsgDlgType::Information);

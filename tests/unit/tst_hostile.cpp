@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 
@@ -186,7 +187,10 @@ void TestHostile::drop() {
     const QImage expected = platform::decodeImageFile(path);
     Note note;
     const NoteState before = note.state();
+    QSignalSpy dropped(note.area(), &ImageControl::pictureDropped);
     QVERIFY(dragAndDrop(note.area(), {path}));
+    // The file is decoded after the drop has been answered: wait for its outcome.
+    QTRY_VERIFY_WITH_TIMEOUT(dropped.count() == 1 || !note.fakes.dialogs->shown.isEmpty(), 30000);
     if (expected.isNull()) {
         QVERIFY(note.keptPicture());
         QCOMPARE(note.fakes.dialogs->shown.size(), 1);

@@ -6,7 +6,9 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTest>
 #include <QUrl>
 
@@ -84,6 +86,7 @@ private slots:
     void dropAcceptance();
     void dropReplacesPicture();
     void dropOfBrokenFileKeepsPicture();
+    void lastOfSeveralDropsWins();
 
 private:
     QTemporaryDir m_dir;
@@ -271,9 +274,33 @@ void TestPaste::dropReplacesPicture() {
     bool accepted = false;
     sendDrop(note.area(), &mime, &accepted, true);
     QVERIFY(accepted);
-    QCOMPARE(note.area()->picture().size(), QSize(30, 60));
+    // The drop is answered before the file is decoded; the picture follows.
+    QTRY_COMPARE(note.area()->picture().size(), QSize(30, 60));
     QCOMPARE(QColor(note.area()->picture().pixel(1, 1)), QColor(Qt::green));
     QVERIFY(note.fakes.dialogs->shown.isEmpty());
+}
+
+// Drops in quick succession: whatever order the decodes end in, the last drop's picture stays.
+void TestPaste::lastOfSeveralDropsWins() {
+    Note note;
+    const QString large = m_dir.filePath(QStringLiteral("large.png"));
+    QVERIFY(filled(3000, 2000, 0xFFFF0000).save(large, "PNG"));
+    const QString small = m_dir.filePath(QStringLiteral("small.png"));
+    QVERIFY(filled(4, 8, 0xFF0000FF).save(small, "PNG"));
+    QSignalSpy dropped(note.area(), &ImageControl::pictureDropped);
+    for (const QString &path : {large, small}) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        bool accepted = false;
+        sendDrop(note.area(), &mime, &accepted, true);
+        QVERIFY(accepted);
+    }
+    QTRY_COMPARE(note.area()->picture().size(), QSize(4, 8));
+    // The large picture's decode, still running then, must not replace it afterwards.
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCOMPARE(note.area()->picture().size(), QSize(4, 8));
+    QCOMPARE(dropped.count(), 1);
 }
 
 void TestPaste::dropOfBrokenFileKeepsPicture() {
@@ -284,8 +311,8 @@ void TestPaste::dropOfBrokenFileKeepsPicture() {
     bool accepted = false;
     sendDrop(note.area(), &mime, &accepted, true);
     QVERIFY(accepted);
+    QTRY_COMPARE(note.fakes.dialogs->shown.size(), 1);
     QCOMPARE(note.area()->picture().size(), QSize(20, 10));
-    QCOMPARE(note.fakes.dialogs->shown.size(), 1);
     QVERIFY(note.fakes.dialogs->shown[0].text.contains(QDir::toNativeSeparators(path)));
 }
 
