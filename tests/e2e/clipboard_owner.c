@@ -9,10 +9,12 @@
  *   incr-die    starts an incremental transfer of a large picture, sends its first chunk and
  *               ends;
  *   incr-stall  starts the incremental transfer, sends the first chunk and then nothing more;
+ *   trickle     starts the incremental transfer and sends a small chunk every half second,
+ *               never reaching the end;
  *   refuse      refuses it, though TARGETS offered it;
  *   no-targets  refuses TARGETS itself, and answers TARGET (give UTF8_STRING) with a text.
- * Each request for the data is reported on standard output as "asked". The program ends when
- * it loses the selection or is stopped.
+ * Each request for the data is reported on standard output as "asked", each chunk sent as
+ * "chunk". The program ends when it loses the selection or is stopped.
  */
 #include <xcb/xcb.h>
 
@@ -180,11 +182,17 @@ int main(int argc, char **argv) {
             unsigned char chunk[65536];
             memset(chunk, 0x5a, sizeof chunk);
             memcpy(chunk, png_start, sizeof png_start);
-            xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req.requestor, property, target, 8,
-                                sizeof chunk, chunk);
-            xcb_flush(conn);
-            printf("chunk\n");
-            fflush(stdout);
+            const int trickle = strcmp(mode, "trickle") == 0;
+            do {
+                if (trickle)
+                    usleep(500 * 1000);
+                xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req.requestor, property, target,
+                                    8, trickle ? 1024 : sizeof chunk, chunk);
+                xcb_flush(conn);
+                printf("chunk\n");
+                fflush(stdout);
+                memset(chunk, 0x5a, sizeof png_start); /* later chunks: no signature */
+            } while (trickle && wait_deleted(req.requestor, property));
             if (strcmp(mode, "incr-die") == 0)
                 _exit(0);
             /* incr-stall: the rest never comes. */
