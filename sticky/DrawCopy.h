@@ -13,3 +13,13 @@ QImage makeDrawCopy(const QImage &picture, const QSize &cap);
 // it came from (an odd last row or column is paired with itself). Straight 32-bit ARGB comes out
 // premultiplied; 32-bit RGB and premultiplied ARGB keep their format.
 QImage halvedImage(const QImage &image);
+
+// image reduced by `factor` in both directions (rounded up) in one pass, each pixel the average
+// of the factor x factor block it came from (blocks at the right and bottom edges are averaged
+// over the pixels they have). Straight 32-bit ARGB comes out premultiplied; 32-bit RGB and
+// premultiplied ARGB keep their format. A factor of 1 or less gives a premultiplied copy.
+QImage reducedImage(const QImage &image, int factor);
+
+// The largest factor by which reducedImage() may reduce a picture of size `from` that is to be
+// drawn at `to` without going below it in either direction: at least 1.
+int reductionFactor(const QSize &from, const QSize &to);

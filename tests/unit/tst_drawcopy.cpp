@@ -1,6 +1,9 @@
+#include "sticky/DrawCache.h"
 #include "sticky/DrawCopy.h"
 
+#include <QObject>
 #include <QTest>
+#include <QThreadPool>
 
 namespace {
 
@@ -31,6 +34,39 @@ int largestDifference(const QImage &a, const QImage &b) {
     return largest;
 }
 
+// Noise in every channel, alpha included unless opaque: what a block average must reproduce
+// exactly, pixel by pixel.
+QImage noise(const QSize &size, bool opaque) {
+    QImage image(size, QImage::Format_ARGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = opaque ? (state | 0xff000000u) : state;
+        }
+    }
+    return image;
+}
+
+// The average of the factor x factor block at (bx, by) of a premultiplied picture, each channel
+// rounded to nearest, over the pixels the block has.
+QRgb blockAverage(const QImage &premultiplied, int factor, int bx, int by) {
+    quint64 sums[4] = {};
+    int count = 0;
+    for (int y = by * factor; y < std::min((by + 1) * factor, premultiplied.height()); ++y)
+        for (int x = bx * factor; x < std::min((bx + 1) * factor, premultiplied.width()); ++x) {
+            const QRgb p = reinterpret_cast<const QRgb *>(premultiplied.constScanLine(y))[x];
+            sums[0] += qBlue(p);
+            sums[1] += qGreen(p);
+            sums[2] += qRed(p);
+            sums[3] += qAlpha(p);
+            ++count;
+        }
+    const auto average = [count](quint64 sum) { return int((sum + count / 2) / count); };
+    return qRgba(average(sums[2]), average(sums[1]), average(sums[0]), average(sums[3]));
+}
+
 } // namespace
 
 class TestDrawCopy : public QObject {
@@ -43,6 +79,12 @@ private slots:
     void matchesSmoothScale_data();
     void matchesSmoothScale();
     void emptyPicture();
+    void reducesBlocks_data();
+    void reducesBlocks();
+    void reductionStaysAtLeastTheSizeShown_data();
+    void reductionStaysAtLeastTheSizeShown();
+    void cacheDrawsFirstFrameBeforeItsCopies();
+    void cacheDropsCopiesOfAReplacedPicture();
 };
 
 void TestDrawCopy::halvesBlocks_data() {
@@ -150,6 +192,133 @@ void TestDrawCopy::matchesSmoothScale() {
 void TestDrawCopy::emptyPicture() {
     QVERIFY(makeDrawCopy(QImage(), QSize(100, 100)).isNull());
     QVERIFY(halvedImage(QImage()).isNull());
+}
+
+void TestDrawCopy::reducesBlocks_data() {
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<int>("factor");
+    QTest::addColumn<bool>("opaque");
+    QTest::addColumn<QImage::Format>("format");
+    QTest::newRow("blocks fit exactly") << QSize(64, 48) << 8 << true << QImage::Format_ARGB32;
+    QTest::newRow("partial blocks at the right and bottom")
+        << QSize(70, 53) << 8 << true << QImage::Format_ARGB32;
+    QTest::newRow("translucent: straight colour weighed by alpha")
+        << QSize(70, 53) << 5 << false << QImage::Format_ARGB32;
+    QTest::newRow("premultiplied stays premultiplied")
+        << QSize(41, 29) << 3 << false << QImage::Format_ARGB32_Premultiplied;
+    QTest::newRow("rgb32 stays rgb32") << QSize(41, 29) << 4 << true << QImage::Format_RGB32;
+    QTest::newRow("other formats converted") << QSize(41, 29) << 4 << true
+                                             << QImage::Format_RGB888;
+    QTest::newRow("one block larger than the picture")
+        << QSize(10, 7) << 16 << false << QImage::Format_ARGB32;
+    QTest::newRow("largest blocks of white") << QSize(600, 300) << 256 << true
+                                             << QImage::Format_ARGB32;
+    QTest::newRow("enough rows for several threads")
+        << QSize(300, 2100) << 2 << false << QImage::Format_ARGB32;
+}
+
+// Each pixel of the reduced picture is exactly the rounded average of its block, premultiplied.
+void TestDrawCopy::reducesBlocks() {
+    QFETCH(QSize, picture);
+    QFETCH(int, factor);
+    QFETCH(bool, opaque);
+    QFETCH(QImage::Format, format);
+    QImage image = noise(picture, opaque);
+    if (factor == 256)
+        image.fill(0xffffffffu); // the largest sums there are
+    image = image.convertToFormat(format);
+    const QImage reduced = reducedImage(image, factor);
+    const QSize expectedSize((picture.width() + factor - 1) / factor,
+                             (picture.height() + factor - 1) / factor);
+    QCOMPARE(reduced.size(), expectedSize);
+    QCOMPARE(reduced.format(), format == QImage::Format_RGB32
+                                   ? QImage::Format_RGB32
+                                   : QImage::Format_ARGB32_Premultiplied);
+    const QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < reduced.height(); ++y)
+        for (int x = 0; x < reduced.width(); ++x) {
+            const QRgb got = reinterpret_cast<const QRgb *>(reduced.constScanLine(y))[x];
+            const QRgb want = blockAverage(premultiplied, factor, x, y);
+            if (got != want)
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3, the block's average %4")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(got, 8, 16, QLatin1Char('0'))
+                                     .arg(want, 8, 16, QLatin1Char('0'))));
+        }
+}
+
+void TestDrawCopy::reductionStaysAtLeastTheSizeShown_data() {
+    QTest::addColumn<QSize>("picture");
+    QTest::addColumn<QSize>("shown");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("8K in the note") << QSize(7680, 4320) << QSize(200, 112) << 38;
+    QTest::newRow("tall picture") << QSize(1000, 9000) << QSize(22, 200) << 45;
+    QTest::newRow("smaller than shown") << QSize(100, 100) << QSize(200, 200) << 1;
+    QTest::newRow("less than twice the size shown") << QSize(399, 399) << QSize(200, 200) << 1;
+    QTest::newRow("nothing shown") << QSize(100, 100) << QSize(0, 0) << 1;
+    QTest::newRow("at most 256") << QSize(30000, 30000) << QSize(10, 10) << 256;
+}
+
+void TestDrawCopy::reductionStaysAtLeastTheSizeShown() {
+    QFETCH(QSize, picture);
+    QFETCH(QSize, shown);
+    QFETCH(int, expected);
+    const int factor = reductionFactor(picture, shown);
+    QCOMPARE(factor, expected);
+    // Never below the size shown, unless the picture itself is smaller.
+    QVERIFY((picture.width() + factor - 1) / factor >= std::min(picture.width(), shown.width()));
+    QVERIFY((picture.height() + factor - 1) / factor >=
+            std::min(picture.height(), shown.height()));
+}
+
+// A large picture's first frame comes from one reduction of it; the copies a resize scales from
+// follow on another thread, and a resize then looks the same as the first frame did.
+void TestDrawCopy::cacheDrawsFirstFrameBeforeItsCopies() {
+    QObject owner;
+    DrawCache cache;
+    const QImage picture = gradients(QSize(3000, 2000), false);
+    cache.setPicture(picture);
+    const QSize shown(300, 200);
+    const QImage first = cache.scaled(shown);
+    QCOMPARE(first.size(), shown);
+    QVERIFY(!cache.prepared());
+    cache.prepareInBackground(&owner);
+    QTRY_VERIFY(cache.prepared());
+    const QImage reference = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied)
+                                 .scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QVERIFY2(largestDifference(first, reference) <= 2,
+             qPrintable(QString::number(largestDifference(first, reference))));
+    const QImage resized = cache.scaled(QSize(299, 199));
+    QCOMPARE(resized.size(), QSize(299, 199));
+    QVERIFY(largestDifference(cache.scaled(shown), first) <= 2);
+
+    // Small pictures get their copies at once.
+    DrawCache small;
+    small.setPicture(gradients(QSize(300, 200), true));
+    small.scaled(QSize(150, 100));
+    QVERIFY(small.prepared());
+}
+
+// Copies still being made for a picture that has since been replaced are not taken in.
+void TestDrawCopy::cacheDropsCopiesOfAReplacedPicture() {
+    QObject owner;
+    DrawCache cache;
+    QImage red(2000, 2000, QImage::Format_ARGB32);
+    red.fill(qRgb(255, 0, 0));
+    cache.setPicture(red);
+    cache.prepareInBackground(&owner);
+    QImage blue(1500, 1500, QImage::Format_ARGB32);
+    blue.fill(qRgb(0, 0, 255));
+    cache.setPicture(blue);
+    QTest::qWait(200);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QVERIFY(!cache.prepared());
+    QCOMPARE(cache.scaled(QSize(100, 100)).pixel(50, 50), qRgb(0, 0, 255));
+    cache.prepareInBackground(&owner);
+    QTRY_VERIFY(cache.prepared());
+    QCOMPARE(cache.scaled(QSize(90, 90)).pixel(45, 45), qRgb(0, 0, 255));
 }
 
 QTEST_MAIN(TestDrawCopy)
