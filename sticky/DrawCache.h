@@ -4,13 +4,11 @@
 #include <QList>
 #include <QSize>
 
-class QObject;
-
-// What the image area draws its picture from. The first frame of a new picture is drawn from one
-// reduction of the picture by a whole factor, which reads each pixel once and makes only a copy
-// near the size shown. After it, a premultiplied copy no larger than the largest screen and its
-// halvings are made on a thread of the pool; each resize then scales from the smallest of them
-// still at least as large as the note, never from the picture itself.
+// What the image area draws its picture from: a premultiplied copy of the picture up to twice the
+// size shown, made in one pass over the picture, and that copy halved again and again. Each
+// resize scales from the smallest of them still at least as large as the note, never from the
+// picture itself; only a note grown past the copy reads the picture again. The first frame of a
+// new picture then needs one pass over it and a copy near the size shown, however large it is.
 class DrawCache {
 public:
     // Takes a new picture (a null picture empties the cache); no copy of it is made yet. The
@@ -19,27 +17,19 @@ public:
     bool isEmpty() const { return m_picture.isNull(); }
     // The picture at exactly this many device pixels, kept until the next other size.
     const QImage &scaled(const QSize &devicePixels);
-    // Makes the copies a resize scales from on a thread of the pool, unless they are made or on
-    // their way. `owner` owns this cache: they are taken in on its thread while it exists.
-    void prepareInBackground(QObject *owner);
-    // Whether the copies a resize scales from are in.
-    bool prepared() const { return !m_drawSource.isNull(); }
+    // How many times the picture itself has been read for a copy since it was set.
+    int copiesMade() const { return m_copiesMade; }
     // Whether freed memory waits to be handed back; asking clears it.
     bool takeReleasePending();
 
-    struct Copies {
-        QImage drawSource;
-        QList<QImage> halves;
-    };
-
 private:
-    void take(Copies copies);
+    bool coversSize(const QSize &devicePixels) const;
+    void makeCopies(const QSize &devicePixels);
 
     QImage m_picture; // the picture, shared with the image area
-    quint64 m_generation = 0; // counts pictures: copies made for an earlier one are dropped
-    bool m_preparing = false;
-    QImage m_drawSource; // premultiplied copy no larger than a screen
+    QImage m_drawSource; // premultiplied copy up to twice the size shown
     QList<QImage> m_halves; // m_drawSource halved again and again
     QImage m_scaled;        // the copy at the size last drawn
+    int m_copiesMade = 0;
     bool m_releasePending = false;
 };

@@ -185,21 +185,9 @@ QImage makeDrawCopy(const QImage &picture, const QSize &cap) {
     if (target.width() > cap.width() || target.height() > cap.height())
         target = target.scaled(cap, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
 
-    // Halving reads each pixel once and writes a quarter of them; halve while the result is still
-    // at least the target size, then let the smooth scale do the rest from the smaller copy.
-    const auto halfStillCovers = [&target](const QImage &image) {
-        return (image.width() + 1) / 2 >= target.width() &&
-               (image.height() + 1) / 2 >= target.height() && image.width() > 1 &&
-               image.height() > 1;
-    };
-    QImage copy;
-    if (halfStillCovers(picture)) {
-        copy = halvedImage(picture);
-        while (!copy.isNull() && halfStillCovers(copy))
-            copy = halvedImage(copy);
-    } else {
-        copy = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    }
+    // One pass over the picture, reading each pixel once and writing only a copy near the
+    // target; the smooth scale does the rest from that small copy.
+    QImage copy = reducedImage(picture, reductionFactor(picture.size(), target));
     if (copy.isNull())
         return {};
     if (copy.format() != QImage::Format_ARGB32_Premultiplied)

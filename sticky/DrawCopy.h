@@ -5,8 +5,9 @@
 
 // The copy of a picture the note draws from: premultiplied (smooth scaling of premultiplied
 // pixels is many times faster than of straight alpha), fitted into cap with its aspect ratio
-// kept, never enlarged. Large pictures are first halved with a 2 x 2 box that premultiplies as it
-// reads, so no full-size premultiplied copy of them is ever made.
+// kept, never enlarged. Large pictures are first reduced by a whole factor in one pass that
+// premultiplies as it reads (reducedImage()), so no full-size premultiplied copy of them is ever
+// made and only a copy near the cap is written.
 QImage makeDrawCopy(const QImage &picture, const QSize &cap);
 
 // image at half its width and height (rounded up), each pixel the average of the 2 x 2 block

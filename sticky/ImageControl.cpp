@@ -210,8 +210,6 @@ void ImageControl::paintEvent(QPaintEvent *) {
     painter.drawImage(QRectF(device.x() / dpr - offset.x(), device.y() / dpr - offset.y(),
                              device.width() / dpr, device.height() / dpr),
                       m_cache.scaled(device.size()));
-    // The copies a resize scales from are made once this frame is on its way.
-    m_cache.prepareInBackground(this);
 }
 
 void ImageControl::acceptDrag(QDropEvent *event) {

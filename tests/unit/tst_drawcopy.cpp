@@ -1,9 +1,7 @@
 #include "sticky/DrawCache.h"
 #include "sticky/DrawCopy.h"
 
-#include <QObject>
 #include <QTest>
-#include <QThreadPool>
 
 namespace {
 
@@ -83,8 +81,9 @@ private slots:
     void reducesBlocks();
     void reductionStaysAtLeastTheSizeShown_data();
     void reductionStaysAtLeastTheSizeShown();
-    void cacheDrawsFirstFrameBeforeItsCopies();
-    void cacheDropsCopiesOfAReplacedPicture();
+    void cacheReadsThePictureOnlyWhenTheNoteOutgrowsItsCopy();
+    void cacheCopiesASmallPictureOnce();
+    void cacheForgetsTheOldPicture();
 };
 
 void TestDrawCopy::halvesBlocks_data() {
@@ -272,53 +271,64 @@ void TestDrawCopy::reductionStaysAtLeastTheSizeShown() {
             std::min(picture.height(), shown.height()));
 }
 
-// A large picture's first frame comes from one reduction of it; the copies a resize scales from
-// follow on another thread, and a resize then looks the same as the first frame did.
-void TestDrawCopy::cacheDrawsFirstFrameBeforeItsCopies() {
-    QObject owner;
+// The cache reads the picture once for the first frame and again only when the note grows past
+// twice that size; every size it draws looks like the whole picture smoothly scaled.
+void TestDrawCopy::cacheReadsThePictureOnlyWhenTheNoteOutgrowsItsCopy() {
     DrawCache cache;
     const QImage picture = gradients(QSize(3000, 2000), false);
+    const QImage premultiplied = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     cache.setPicture(picture);
-    const QSize shown(300, 200);
-    const QImage first = cache.scaled(shown);
-    QCOMPARE(first.size(), shown);
-    QVERIFY(!cache.prepared());
-    cache.prepareInBackground(&owner);
-    QTRY_VERIFY(cache.prepared());
-    const QImage reference = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied)
-                                 .scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QVERIFY2(largestDifference(first, reference) <= 2,
-             qPrintable(QString::number(largestDifference(first, reference))));
-    const QImage resized = cache.scaled(QSize(299, 199));
-    QCOMPARE(resized.size(), QSize(299, 199));
-    QVERIFY(largestDifference(cache.scaled(shown), first) <= 2);
-
-    // Small pictures get their copies at once.
-    DrawCache small;
-    small.setPicture(gradients(QSize(300, 200), true));
-    small.scaled(QSize(150, 100));
-    QVERIFY(small.prepared());
+    const struct {
+        QSize shown;
+        int copiesMade;
+    } steps[] = {
+        {{300, 200}, 1}, // the first frame
+        {{450, 300}, 1}, // grown, within twice the first size
+        {{600, 400}, 1},
+        {{150, 100}, 1}, // shrunk: a halving of the copy
+        {{40, 27}, 1},
+        {{900, 600}, 2}, // past the copy: the picture is read again
+        {{300, 200}, 2},
+    };
+    for (const auto &step : steps) {
+        const QImage drawn = cache.scaled(step.shown);
+        QCOMPARE(drawn.size(), step.shown);
+        QCOMPARE(cache.copiesMade(), step.copiesMade);
+        const QImage reference =
+            premultiplied.scaled(step.shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QVERIFY2(largestDifference(drawn, reference) <= 3,
+                 qPrintable(QStringLiteral("%1 x %2: %3")
+                                .arg(step.shown.width())
+                                .arg(step.shown.height())
+                                .arg(largestDifference(drawn, reference))));
+    }
 }
 
-// Copies still being made for a picture that has since been replaced are not taken in.
-void TestDrawCopy::cacheDropsCopiesOfAReplacedPicture() {
-    QObject owner;
+// A picture smaller than the note is copied once, whatever size the note takes.
+void TestDrawCopy::cacheCopiesASmallPictureOnce() {
+    DrawCache cache;
+    cache.setPicture(gradients(QSize(100, 80), true));
+    for (const QSize &shown : {QSize(400, 320), QSize(1000, 800), QSize(50, 40), QSize(100, 80)})
+        QCOMPARE(cache.scaled(shown).size(), shown);
+    QCOMPARE(cache.copiesMade(), 1);
+}
+
+// A new picture replaces every copy of the old one.
+void TestDrawCopy::cacheForgetsTheOldPicture() {
     DrawCache cache;
     QImage red(2000, 2000, QImage::Format_ARGB32);
     red.fill(qRgb(255, 0, 0));
     cache.setPicture(red);
-    cache.prepareInBackground(&owner);
+    QCOMPARE(cache.scaled(QSize(100, 100)).pixel(50, 50), qRgb(255, 0, 0));
     QImage blue(1500, 1500, QImage::Format_ARGB32);
     blue.fill(qRgb(0, 0, 255));
     cache.setPicture(blue);
-    QTest::qWait(200);
-    QThreadPool::globalInstance()->waitForDone();
-    QCoreApplication::processEvents();
-    QVERIFY(!cache.prepared());
+    QCOMPARE(cache.copiesMade(), 0);
     QCOMPARE(cache.scaled(QSize(100, 100)).pixel(50, 50), qRgb(0, 0, 255));
-    cache.prepareInBackground(&owner);
-    QTRY_VERIFY(cache.prepared());
     QCOMPARE(cache.scaled(QSize(90, 90)).pixel(45, 45), qRgb(0, 0, 255));
+    cache.setPicture(QImage());
+    QVERIFY(cache.isEmpty());
+    QVERIFY(cache.scaled(QSize(80, 80)).isNull());
 }
 
 QTEST_MAIN(TestDrawCopy)
