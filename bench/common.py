@@ -26,6 +26,9 @@ NOTE_TITLE = "^Form1$"
 # The sizes of the paste benchmark, smallest first.
 SIZES = [(64, 64), (1920, 1080), (3840, 2160), (7680, 4320)]
 KINDS = ["screenshot", "photo"]
+# The benchmarks' screen, and the commonest desktop's, on which the paste runs again.
+SCREEN = (1280, 1024)
+FULL_HD = (1920, 1080)
 
 
 # --- statistics ------------------------------------------------------------------------------
@@ -97,7 +100,7 @@ class Display(harness.ScreenReader):
         self._x.XSync(self._dpy, 0)
 
 
-def start_x(width=1280, height=1024):
+def start_x(width=SCREEN[0], height=SCREEN[1]):
     x = XServer(width, height).start()
     x.set_root_colour(ROOT_COLOUR)
     x.mouse_move(0, 0)

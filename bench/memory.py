@@ -44,7 +44,7 @@ def run(x, dpy, binary, cache, runs, sizes=common.SIZES):
             f"({s['min'] / 1024:.1f}–{s['max'] / 1024:.1f})")
     log(f"memory after the {w}x{h} paste: idle + "
         + ", ".join(f"{result[k + '_factor']:.2f} x picture ({k})" for k in common.KINDS)
-        + " (goal <= 1.15)")
+        + " (goal <= 1.05)")
     log(f"memory after replacing it by a small one: idle + "
         f"{result['replaced_over_idle_mib']:.1f} MiB (goal <= 5)")
     return result

@@ -38,7 +38,7 @@ def machine():
                              text=True).stdout.split("\n")[0]
     except OSError:
         feh = "?"
-    return (f"{cpu}, {os.cpu_count()} cores, {mem} MiB RAM; {platform.system()}; Qt {qt}; {feh}; Xvfb 1280 x 1024 x 24 with openbox")
+    return (f"{cpu}, {os.cpu_count()} cores, {mem} MiB RAM; {platform.system()}; Qt {qt}; {feh}; Xvfb 1280 x 1024 x 24 with openbox, and 1920 x 1080 x 24 for the second paste run")
 
 
 def chart(paste, memory, path):
@@ -137,10 +137,10 @@ def chart(paste, memory, path):
         draw.text((left + pad + 10, legend_y), f"after pasting, {kind}", fill=colours[kind],
                   font=font)
         legend_y += 12
-    # The goal line: idle + 1.15 x 4 bytes a pixel.
-    goal = [(xpos(left, mp), ymem(idle + 1.15 * mp * 1e6 * 4 / 2**20)) for mp in mps]
+    # The goal line: idle + 1.05 x 4 bytes a pixel.
+    goal = [(xpos(left, mp), ymem(idle + 1.05 * mp * 1e6 * 4 / 2**20)) for mp in mps]
     draw.line(goal, fill=colours["feh"], width=1)
-    draw.text((left + pad + 10, legend_y), "goal: idle + 1.15 x width x height x 4",
+    draw.text((left + pad + 10, legend_y), "goal: idle + 1.05 x width x height x 4",
               fill=colours["feh"], font=font)
     image.save(path)
 
@@ -157,6 +157,8 @@ def main():
 
     st = load(args.results, "startup")
     pa = load(args.results, "paste")
+    full_hd_path = Path(args.results, "paste_full_hd.json")
+    pa_hd = load(args.results, "paste_full_hd") if full_hd_path.exists() else None
     me = load(args.results, "memory")
     rs = load(args.results, "resize")
     idl = load(args.results, "idle")
@@ -165,8 +167,6 @@ def main():
         return "yes" if ok else "**no**"
 
     big = [p for p in pa["pictures"] if p["width"] >= 3840]
-    worst_floor = max(p["ratio_floor"] for p in big)
-    worst_peer = max(p.get("ratio_peer", 0) for p in big)
     w, h = 7680, 4320
     factor = max(me[f"{k}_factor"] for k in ("screenshot", "photo"))
     idle_on = idl["stiqlet, watch on, blink off"]
@@ -190,13 +190,27 @@ def main():
     add("")
     add("| figure | goal | measured | met |")
     add("|---|---|---|---|")
-    add(f"| start-up to first frame / feh | ≤ 1.5 | {st['ratio']:.2f} "
-        f"({st['stiqlet']['median']:.1f} ms / {st['feh']['median']:.1f} ms) | "
-        f"{met(st['ratio'] <= 1.5)} |")
-    for p in big:
-        add(f"| paste {p['kind']} {p['width']}×{p['height']} / in-process decode floor | ≤ 1.2 | "
-            f"{p['ratio_floor']:.2f} ({p['paste']['median']:.0f} ms / "
-            f"{p['floor_note']['median']:.0f} ms) | {met(p['ratio_floor'] <= 1.2)} |")
+    if "ratio_bare" in st:
+        add(f"| start-up to first frame / bare Qt window | ≤ 1.1 | {st['ratio_bare']:.2f} "
+            f"({st['stiqlet']['median']:.1f} ms / {st['bare Qt']['median']:.1f} ms) | "
+            f"{met(st['ratio_bare'] <= 1.1)} |")
+    add(f"| start-up to first frame / feh | – | {st['ratio']:.2f} "
+        f"({st['stiqlet']['median']:.1f} ms / {st['feh']['median']:.1f} ms) | – |")
+    # Screenshots: at most 15 ms beyond the decode; photos, whose decode is long: 1.15 times it.
+    for screen, run in (("1280×1024", pa), ("1920×1080", pa_hd)):
+        if run is None:
+            continue
+        for p in run["pictures"]:
+            if p["width"] < 1920:
+                continue
+            paste_ms, floor_ms = p["paste"]["median"], p["floor_note"]["median"]
+            name = f"paste {p['kind']} {p['width']}×{p['height']}, {screen} screen"
+            if p["kind"] == "screenshot":
+                add(f"| {name} − decode floor | ≤ 15 ms | {paste_ms - floor_ms:.1f} ms "
+                    f"({paste_ms:.0f} ms − {floor_ms:.0f} ms) | {met(paste_ms - floor_ms <= 15)} |")
+            else:
+                add(f"| {name} / decode floor | ≤ 1.15 | {paste_ms / floor_ms:.2f} "
+                    f"({paste_ms:.0f} ms / {floor_ms:.0f} ms) | {met(paste_ms / floor_ms <= 1.15)} |")
     for p in big:
         if "peer" in p:
             add(f"| paste {p['kind']} {p['width']}×{p['height']} / feh through the clipboard | "
@@ -204,14 +218,14 @@ def main():
                 f"{p['peer']['median']:.0f} ms) | {met(p['ratio_peer'] <= 0.8)} |")
     for k in ("screenshot", "photo"):
         f = me[f"{k}_factor"]
-        add(f"| resident memory after an 8K paste ({k}) | ≤ idle + 1.15 × w×h×4 | idle + "
-            f"{f:.2f} × | {met(f <= 1.15)} |")
+        add(f"| resident memory after an 8K paste ({k}) | ≤ idle + 1.05 × w×h×4 | idle + "
+            f"{f:.2f} × | {met(f <= 1.05)} |")
     rep = me["replaced_over_idle_mib"]
     add(f"| memory after replacing the 8K picture by a small one | within 5 MiB of idle | "
         f"idle {rep:+.1f} MiB | {met(abs(rep) <= 5)} |")
-    add(f"| resize step, 8K picture / 64 × 64 picture | ≤ 1.5 | {rs['ratio']:.2f} "
+    add(f"| resize step, 8K picture / 64 × 64 picture | ≤ 1.0 | {rs['ratio']:.2f} "
         f"({rs['7680x4320']['median']:.2f} ms / {rs['64x64']['median']:.2f} ms) | "
-        f"{met(rs['ratio'] <= 1.5)} |")
+        f"{met(rs['ratio'] <= 1.0)} |")
     add(f"| idle CPU with the watch on / bare poller | ≤ 2 | {idle_on['ratio_client']:.2f} "
         f"(X server {idle_on['ratio_server']:.2f}) | {met(idle_on['ratio_client'] <= 2)} |")
     add("")
@@ -221,6 +235,8 @@ def main():
     add("|---|---|")
     add(f"| stiqlet | {rng(st['stiqlet'])} |")
     add(f"| `{st['commands']['feh']}` | {rng(st['feh'])} |")
+    if "bare Qt" in st:
+        add(f"| bare Qt window, `{st['commands']['bare Qt']}` | {rng(st['bare Qt'])} |")
     add("")
     add("## Paste (double-click to the new picture painted)")
     add("")
@@ -238,8 +254,20 @@ def main():
         add(f"| {p['kind']} {p['width']}×{p['height']} | {p['png_bytes'] / 1e6:.2f} MB | "
             f"{rng(p['paste'])} | {rng(p['floor_qt'])} | {rng(p['floor_note'])} | {peer} | "
             f"{p['ratio_floor']:.2f} | {rp} |")
+    if pa_hd is not None:
+        add("")
+        add("The same on a 1920 × 1080 screen (no peer):")
+        add("")
+        add("| picture | stiqlet paste | floor note | paste − floor | / floor |")
+        add("|---|---|---|---|---|")
+        for p in pa_hd["pictures"]:
+            add(f"| {p['kind']} {p['width']}×{p['height']} | {rng(p['paste'])} | "
+                f"{rng(p['floor_note'])} | "
+                f"{p['paste']['median'] - p['floor_note']['median']:.1f} | "
+                f"{p['ratio_floor']:.2f} |")
     add("")
-    add(f"Double-clicks made again because the first was not taken as one: {pa['retries']}.")
+    add(f"Double-clicks made again because the first was not taken as one: "
+        f"{pa['retries'] + (pa_hd['retries'] if pa_hd else 0)}.")
     add("")
     add("## Memory (resident set size, MiB)")
     add("")

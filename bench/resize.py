@@ -83,6 +83,10 @@ def measure(x, dpy, binary, cache, png, runs):
             for k in range(1, STEPS + 1):
                 dpy.move(g.right - 3 + k * STEP, g.bottom - 3 + k * STEP)
                 time.sleep(0.005)
+            # The note may still be following the pointer: a release that overtakes the last
+            # moves would end the drag short of them.
+            common.harness.wait_for(note.window.geometry,
+                                    lambda now: now.width == g.width + big, timeout=2)
             dpy.button(1, False)
             dpy.sync()
             try:
@@ -121,7 +125,7 @@ def run(x, dpy, binary, cache, runs):
               "7680x4320": measure(x, dpy, binary, cache, large, runs)}
     result["ratio"] = result["7680x4320"]["median"] / result["64x64"]["median"]
     log(f"resize step: 7680x4320 {fmt(result['7680x4320'], digits=2)}, "
-        f"64x64 {fmt(result['64x64'], digits=2)}, ratio {result['ratio']:.2f} (goal <= 1.5)")
+        f"64x64 {fmt(result['64x64'], digits=2)}, ratio {result['ratio']:.2f} (goal <= 1.0)")
     return result
 
 

@@ -64,6 +64,14 @@ else
         <<<"$link")
     (cd "$build" && eval "$link")
 fi
+# The toolkit's floor for the start-up: a bare Qt Widgets window.
+bare=$build/bench/stiqlet_bare_window
+if ! cmake --build "$build" -j2 --target stiqlet_bare_window >/dev/null 2>&1; then
+    bare=$build/stiqlet_bare_window
+    # shellcheck disable=SC2046
+    c++ -O2 -DNDEBUG -std=c++17 -fPIC $(pkg-config --cflags Qt6Widgets) \
+        "$here/bare_window.cpp" -o "$bare" $(pkg-config --libs Qt6Widgets)
+fi
 export STIQLET_BIN=$build/stiqlet
 
 # --- run -------------------------------------------------------------------------------------
@@ -74,11 +82,11 @@ if ((quick)); then runs=5; idle_windows=5; idle_seconds=4; else runs=7; idle_win
 
 cd "$here"
 started=$(date +%s)
-"$python" - "$out" "$cache" "$floor" "$runs" "$idle_windows" "$idle_seconds" <<'EOF'
+"$python" - "$out" "$cache" "$floor" "$bare" "$runs" "$idle_windows" "$idle_seconds" <<'EOF'
 import sys
 import common, startup, paste, memory, resize, idle
 
-out, cache, floor, runs, windows, seconds = sys.argv[1:]
+out, cache, floor, bare, runs, windows, seconds = sys.argv[1:]
 runs, windows, seconds = int(runs), int(windows), float(seconds)
 binary = common.harness.program_path()
 for kind in common.KINDS:
@@ -86,11 +94,18 @@ for kind in common.KINDS:
         common.picture(cache, kind, w, h)
 x, dpy = common.start_x()
 try:
-    common.save(out, "startup", startup.run(x, dpy, binary, runs))
+    common.save(out, "startup", startup.run(x, dpy, binary, runs, bare))
     common.save(out, "paste", paste.run(x, dpy, binary, floor, cache, runs))
     common.save(out, "memory", memory.run(x, dpy, binary, cache, 5))
     common.save(out, "resize", resize.run(x, dpy, binary, cache, runs))
     common.save(out, "idle", idle.run(x, dpy, binary, cache, windows, seconds))
+finally:
+    dpy.close()
+    x.stop()
+# The paste again on the commonest desktop's screen, where a 4K picture is twice its size.
+x, dpy = common.start_x(*common.FULL_HD)
+try:
+    common.save(out, "paste_full_hd", paste.run(x, dpy, binary, floor, cache, runs, peer=False))
 finally:
     dpy.close()
     x.stop()

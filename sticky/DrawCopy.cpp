@@ -56,8 +56,91 @@ void halveRows(const HalvingRows &rows, int firstRow, int endRow) {
     }
 }
 
-// Rows of output below which another thread costs more than it saves.
+// Blocks of up to this many pixels a side: a row of one sums to 16 bits a channel, a block to 32.
+constexpr int kMaxFactor = 256;
+
+struct ReducingRows {
+    const uchar *from;
+    qsizetype fromStride;
+    int fromWidth;
+    int fromHeight;
+    uchar *to;
+    qsizetype toStride;
+    int toWidth;
+    int factor;
+};
+
+template <bool Premultiply>
+void reduceRows(const ReducingRows &rows, int firstRow, int endRow) {
+    const int k = rows.factor;
+    std::vector<quint32> sums(size_t(rows.toWidth) * 4);
+    for (int y = firstRow; y < endRow; ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        const int top = y * k;
+        const int bottom = std::min(top + k, rows.fromHeight);
+        for (int row = top; row < bottom; ++row) {
+            const auto *in = reinterpret_cast<const quint32 *>(rows.from + row * rows.fromStride);
+            quint32 *sum = sums.data();
+            for (int x = 0; x < rows.toWidth; ++x, sum += 4) {
+                const int left = x * k;
+                const int right = std::min(left + k, rows.fromWidth);
+                // Two channels at a time: a row of a block has at most kMaxFactor pixels, whose
+                // sum of one channel fits in 16 bits.
+                quint32 rb = 0, ag = 0;
+                for (int i = left; i < right; ++i) {
+                    quint32 p = in[i];
+                    if (Premultiply && p < 0xff000000u)
+                        p = qPremultiply(p);
+                    rb += p & 0xff00ff;
+                    ag += (p >> 8) & 0xff00ff;
+                }
+                sum[0] += rb & 0xffff;
+                sum[1] += ag & 0xffff;
+                sum[2] += rb >> 16;
+                sum[3] += ag >> 16;
+            }
+        }
+        auto *out = reinterpret_cast<quint32 *>(rows.to + y * rows.toStride);
+        const quint32 *sum = sums.data();
+        for (int x = 0; x < rows.toWidth; ++x, sum += 4) {
+            const int width = std::min(x * k + k, rows.fromWidth) - x * k;
+            const quint32 count = quint32(width) * quint32(bottom - top);
+            const quint32 half = count / 2;
+            out[x] = ((sum[0] + half) / count) | (((sum[1] + half) / count) << 8) |
+                     (((sum[2] + half) / count) << 16) | (((sum[3] + half) / count) << 24);
+        }
+    }
+}
+
+// Rows of output below which another thread costs more than it saves (when each reads two rows
+// of the picture).
 constexpr int kRowsPerThread = 256;
+
+// Runs `work(firstRow, endRow)` over `count` rows of output on every core for large pictures;
+// `inputRowsPerRow` rows of the picture are read for each.
+template <typename Work>
+void onEveryCore(int count, int inputRowsPerRow, const Work &work) {
+    const int threads = std::clamp(
+        std::min(QThread::idealThreadCount(), count * inputRowsPerRow / (2 * kRowsPerThread)), 1,
+        8);
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i)
+        helpers.emplace_back(
+            [&work, i, threads, count] { work(count * i / threads, count * (i + 1) / threads); });
+    work(0, count / threads);
+    for (std::thread &helper : helpers)
+        helper.join();
+}
+
+template <bool Premultiply>
+void reduceRows(const QImage &from, QImage &to, int factor) {
+    const ReducingRows rows{from.constBits(), from.bytesPerLine(), from.width(),
+                            from.height(),    to.bits(),           to.bytesPerLine(),
+                            to.width(),       factor};
+    onEveryCore(to.height(), factor, [&rows](int first, int end) {
+        reduceRows<Premultiply>(rows, first, end);
+    });
+}
 
 // Halves on every core for large pictures: reading a picture of many megabytes once is the whole
 // cost, and the rows are independent.
@@ -65,17 +148,9 @@ template <bool Premultiply>
 void halveRows(const QImage &from, QImage &to) {
     const HalvingRows rows{from.constBits(), from.bytesPerLine(), from.width(), from.height(),
                            to.bits(),        to.bytesPerLine(),   to.width()};
-    const int count = to.height();
-    const int threads =
-        std::clamp(std::min(QThread::idealThreadCount(), count / kRowsPerThread), 1, 8);
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back([&rows, i, threads, count] {
-            halveRows<Premultiply>(rows, count * i / threads, count * (i + 1) / threads);
-        });
-    halveRows<Premultiply>(rows, 0, count / threads);
-    for (std::thread &helper : helpers)
-        helper.join();
+    onEveryCore(to.height(), 2, [&rows](int first, int end) {
+        halveRows<Premultiply>(rows, first, end);
+    });
 }
 
 } // namespace
@@ -110,21 +185,9 @@ QImage makeDrawCopy(const QImage &picture, const QSize &cap) {
     if (target.width() > cap.width() || target.height() > cap.height())
         target = target.scaled(cap, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
 
-    // Halving reads each pixel once and writes a quarter of them; halve while the result is still
-    // at least the target size, then let the smooth scale do the rest from the smaller copy.
-    const auto halfStillCovers = [&target](const QImage &image) {
-        return (image.width() + 1) / 2 >= target.width() &&
-               (image.height() + 1) / 2 >= target.height() && image.width() > 1 &&
-               image.height() > 1;
-    };
-    QImage copy;
-    if (halfStillCovers(picture)) {
-        copy = halvedImage(picture);
-        while (!copy.isNull() && halfStillCovers(copy))
-            copy = halvedImage(copy);
-    } else {
-        copy = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    }
+    // One pass over the picture, reading each pixel once and writing only a copy near the
+    // target; the smooth scale does the rest from that small copy.
+    QImage copy = reducedImage(picture, reductionFactor(picture.size(), target));
     if (copy.isNull())
         return {};
     if (copy.format() != QImage::Format_ARGB32_Premultiplied)
@@ -132,4 +195,37 @@ QImage makeDrawCopy(const QImage &picture, const QSize &cap) {
     if (copy.size() != target)
         copy = copy.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return copy;
+}
+
+int reductionFactor(const QSize &from, const QSize &to) {
+    if (from.isEmpty() || to.isEmpty())
+        return 1;
+    return std::clamp(std::min(from.width() / to.width(), from.height() / to.height()), 1,
+                      kMaxFactor);
+}
+
+QImage reducedImage(const QImage &image, int factor) {
+    if (image.isNull())
+        return {};
+    if (factor <= 1)
+        return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    factor = std::min(factor, kMaxFactor);
+    const QSize size((image.width() + factor - 1) / factor, (image.height() + factor - 1) / factor);
+    switch (image.format()) {
+    case QImage::Format_ARGB32: {
+        QImage out(size, QImage::Format_ARGB32_Premultiplied);
+        if (!out.isNull())
+            reduceRows<true>(image, out, factor);
+        return out;
+    }
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32_Premultiplied: {
+        QImage out(size, image.format());
+        if (!out.isNull())
+            reduceRows<false>(image, out, factor);
+        return out;
+    }
+    default:
+        return reducedImage(image.convertToFormat(QImage::Format_ARGB32_Premultiplied), factor);
+    }
 }

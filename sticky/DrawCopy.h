@@ -5,11 +5,22 @@
 
 // The copy of a picture the note draws from: premultiplied (smooth scaling of premultiplied
 // pixels is many times faster than of straight alpha), fitted into cap with its aspect ratio
-// kept, never enlarged. Large pictures are first halved with a 2 x 2 box that premultiplies as it
-// reads, so no full-size premultiplied copy of them is ever made.
+// kept, never enlarged. Large pictures are first reduced by a whole factor in one pass that
+// premultiplies as it reads (reducedImage()), so no full-size premultiplied copy of them is ever
+// made and only a copy near the cap is written.
 QImage makeDrawCopy(const QImage &picture, const QSize &cap);
 
 // image at half its width and height (rounded up), each pixel the average of the 2 x 2 block
 // it came from (an odd last row or column is paired with itself). Straight 32-bit ARGB comes out
 // premultiplied; 32-bit RGB and premultiplied ARGB keep their format.
 QImage halvedImage(const QImage &image);
+
+// image reduced by `factor` in both directions (rounded up) in one pass, each pixel the average
+// of the factor x factor block it came from (blocks at the right and bottom edges are averaged
+// over the pixels they have). Straight 32-bit ARGB comes out premultiplied; 32-bit RGB and
+// premultiplied ARGB keep their format. A factor of 1 or less gives a premultiplied copy.
+QImage reducedImage(const QImage &image, int factor);
+
+// The largest factor by which reducedImage() may reduce a picture of size `from` that is to be
+// drawn at `to` without going below it in either direction: at least 1.
+int reductionFactor(const QSize &from, const QSize &to);
