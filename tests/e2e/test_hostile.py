@@ -33,8 +33,10 @@ ERROR_BOX_TITLE = "^エラー$"
 # reader waits 2 s without progress), and for one that never finishes (10 s in all).
 GIVE_UP = 8.0
 GIVE_UP_SLOW = 14.0
-# Longest the hotkey is tapped for before the note counts as no longer answering it.
-HOTKEY_WAIT = 5.0
+# Longest the hotkey is tapped for before the note counts as no longer answering it. Each tap is
+# shorter than the note's reading of the keys and is seen only when a reading falls inside it: on a
+# loaded machine, whose readings come late, that can take many taps.
+HOTKEY_WAIT = 20.0
 
 
 def owner_path():
