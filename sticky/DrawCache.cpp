@@ -9,6 +9,7 @@ namespace {
 
 // Halved copies stop here: below it scaling from the next larger copy costs next to nothing.
 constexpr int kSmallestHalf = 64;
+constexpr int kRoundingRoom = 4;
 
 // The largest picture any screen can show at its own pixel density: no copy is made larger.
 QSize largestScreenPixels() {
@@ -43,11 +44,13 @@ bool DrawCache::coversSize(const QSize &devicePixels) const {
             m_drawSource.height() >= m_picture.height());
 }
 
-// Room to grow: a note dragged up to twice its size scales from the same copy.
+// Room to grow: a note dragged up to twice its size scales from the same copy. The few pixels
+// more keep a picture fitted into the doubled note, rounded, from falling a pixel short of it.
 void DrawCache::makeCopies(const QSize &devicePixels) {
     m_drawSource = QImage();
     m_halves.clear();
-    const QSize cap = (devicePixels * 2).boundedTo(largestScreenPixels()).expandedTo(devicePixels);
+    const QSize room = devicePixels * 2 + QSize(kRoundingRoom, kRoundingRoom);
+    const QSize cap = room.boundedTo(largestScreenPixels()).expandedTo(devicePixels);
     m_drawSource = makeDrawCopy(m_picture, cap);
     ++m_copiesMade;
     const QImage *from = &m_drawSource;
