@@ -414,7 +414,8 @@ class SilentDecoderTest(DropTestCase):
     def toggle_until(self, note, shown):
         """Taps Ctrl+Alt+A, each tap shorter than one reading of the keys (which toggles the note
         at most once), until the note is shown or hidden; whether it came to be."""
-        for _ in range(20):
+        deadline = time.monotonic() + HOTKEY_WAIT
+        while time.monotonic() < deadline:
             self.x.key_down("ctrl+alt+a")
             time.sleep(0.06)
             self.x.key_up("ctrl+alt+a")
