@@ -80,13 +80,13 @@ def measure(x, dpy, binary, cache, png, runs):
             dpy.button(1, True)
             dpy.sync()
             time.sleep(0.05)
+            # Slowly enough for the note to follow: a pointer that gets ahead of the window ends
+            # the drag, as leaving the note does.
             for k in range(1, STEPS + 1):
                 dpy.move(g.right - 3 + k * STEP, g.bottom - 3 + k * STEP)
-                time.sleep(0.005)
-            # The note may still be following the pointer: a release that overtakes the last
-            # moves would end the drag short of them.
-            common.harness.wait_for(note.window.geometry,
-                                    lambda now: now.width == g.width + big, timeout=2)
+                common.harness.wait_for(note.window.geometry,
+                                        lambda now, k=k: now.width >= g.width + k * STEP,
+                                        timeout=0.5, interval=0.002)
             dpy.button(1, False)
             dpy.sync()
             try:
