@@ -20,8 +20,8 @@ inline quint32 average4(quint32 a, quint32 b, quint32 c, quint32 d) {
 }
 
 // The rows of both pictures, taken once on the calling thread: QImage::scanLine() may detach
-// and touches the image's shared data, which the halving threads must not do.
-struct HalvingRows {
+// and touches the image's shared data, which the threads that halve or reduce must not do.
+struct Rows {
     const uchar *from;
     qsizetype fromStride;
     int fromWidth;
@@ -31,8 +31,13 @@ struct HalvingRows {
     int toWidth;
 };
 
+Rows rowsOf(const QImage &from, QImage &to) {
+    return {from.constBits(), from.bytesPerLine(), from.width(), from.height(),
+            to.bits(),        to.bytesPerLine(),   to.width()};
+}
+
 template <bool Premultiply>
-void halveRows(const HalvingRows &rows, int firstRow, int endRow) {
+void halveRows(const Rows &rows, int firstRow, int endRow) {
     const int lastX = rows.fromWidth - 1;
     const int lastY = rows.fromHeight - 1;
     for (int y = firstRow; y < endRow; ++y) {
@@ -59,20 +64,8 @@ void halveRows(const HalvingRows &rows, int firstRow, int endRow) {
 // Blocks of up to this many pixels a side: a row of one sums to 16 bits a channel, a block to 32.
 constexpr int kMaxFactor = 256;
 
-struct ReducingRows {
-    const uchar *from;
-    qsizetype fromStride;
-    int fromWidth;
-    int fromHeight;
-    uchar *to;
-    qsizetype toStride;
-    int toWidth;
-    int factor;
-};
-
 template <bool Premultiply>
-void reduceRows(const ReducingRows &rows, int firstRow, int endRow) {
-    const int k = rows.factor;
+void reduceRows(const Rows &rows, int k, int firstRow, int endRow) {
     std::vector<quint32> sums(size_t(rows.toWidth) * 4);
     for (int y = firstRow; y < endRow; ++y) {
         std::fill(sums.begin(), sums.end(), 0u);
@@ -134,11 +127,9 @@ void onEveryCore(int count, int inputRowsPerRow, const Work &work) {
 
 template <bool Premultiply>
 void reduceRows(const QImage &from, QImage &to, int factor) {
-    const ReducingRows rows{from.constBits(), from.bytesPerLine(), from.width(),
-                            from.height(),    to.bits(),           to.bytesPerLine(),
-                            to.width(),       factor};
-    onEveryCore(to.height(), factor, [&rows](int first, int end) {
-        reduceRows<Premultiply>(rows, first, end);
+    const Rows rows = rowsOf(from, to);
+    onEveryCore(to.height(), factor, [&rows, factor](int first, int end) {
+        reduceRows<Premultiply>(rows, factor, first, end);
     });
 }
 
@@ -146,8 +137,7 @@ void reduceRows(const QImage &from, QImage &to, int factor) {
 // cost, and the rows are independent.
 template <bool Premultiply>
 void halveRows(const QImage &from, QImage &to) {
-    const HalvingRows rows{from.constBits(), from.bytesPerLine(), from.width(), from.height(),
-                           to.bits(),        to.bytesPerLine(),   to.width()};
+    const Rows rows = rowsOf(from, to);
     onEveryCore(to.height(), 2, [&rows](int first, int end) {
         halveRows<Premultiply>(rows, first, end);
     });
