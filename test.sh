@@ -32,10 +32,12 @@ sanitizers() {
 }
 
 # The tests of the code that runs on several threads (the halving, the streaming decode, the
-# paste and the drop) under ThreadSanitizer: a data race ends the test program with an error.
+# paste and the drop, the X11 clipboard's transfer) under ThreadSanitizer: a data race ends the
+# test program with an error.
 threads() {
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTIQLET_SANITIZE_THREAD=ON
-  cmake --build build-tsan --target tst_drawcopy tst_streamingdecode tst_paste
+  cmake --build build-tsan --target tst_drawcopy tst_streamingdecode tst_paste \
+    tst_clipboardx11display
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$PWD/tests/tsan.supp" \
     ctest --test-dir build-tsan -L threads --output-on-failure
 }
