@@ -1,5 +1,6 @@
 #include "about/Unit3.h"
 
+#include "platform/WindowHints.h"
 #include "ui_Unit3.h"
 
 #include <QFile>
@@ -97,9 +98,13 @@ void TForm3::FormCreate() {
 }
 
 void TForm3::showEvent(QShowEvent *event) {
-    if (!event->spontaneous() && !m_placed) {
-        fitAndCentreOnScreen();
-        m_placed = true;
+    if (!event->spontaneous()) {
+        // Sent before the window is mapped, every time it is shown.
+        platform::prepareToolWindow(this);
+        if (!m_placed) {
+            fitAndCentreOnScreen();
+            m_placed = true;
+        }
     }
     QWidget::showEvent(event);
 }

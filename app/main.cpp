@@ -4,6 +4,7 @@
 #include "platform/JxrDecoder.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
+#include "platform/WindowHints.h"
 #include "sticky/Unit1.h"
 
 #include <memory>
@@ -23,7 +24,11 @@ int main(int argc, char *argv[]) {
     std::unique_ptr<TForm3> form3;
     form1->show();
     form1->activateWindow();
-    afterFirstFrame(form1.get(), [&form3] { form3 = std::make_unique<TForm3>(); });
+    // The icon at all its sizes waits for the first frame too: the note shows without it.
+    afterFirstFrame(form1.get(), [&form3] {
+        platform::useProgramIcon();
+        form3 = std::make_unique<TForm3>();
+    });
 
     app.exec();
 

@@ -85,6 +85,9 @@ TForm1::TForm1(QWidget *parent)
     // The info bar stays out of the pointer's way: the pointer over it is still over the
     // image area, so it does not flicker and presses on it reach the image area.
     ui->Panel2->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The note stays above the window the user works in: its tooltip shows whichever window
+    // is active, not only while the note is.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     // Hidden from the start, so that showing the note does not lay out the info text: that
     // would load the fonts before the first frame, which shows no text.
     ui->Panel2->hide();

@@ -18,6 +18,7 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -404,27 +405,24 @@ class XServer:
         return found[0]
 
     def taskbar_entries(self, pid=None):
-        """Managed windows that a task bar lists, as EWMH task bars decide it.
+        """Managed windows that a task bar lists, as task bars such as tint2 decide it.
 
-        Listed: windows in _NET_CLIENT_LIST without _NET_WM_STATE_SKIP_TASKBAR whose first
-        window type is normal or dialog (or unset) and that are not transient for another window.
-        Utility, tool, menu and splash windows and transient dialogs are not listed.
+        Listed: windows in _NET_CLIENT_LIST without _NET_WM_STATE_SKIP_TASKBAR, with no window
+        type of dock, desktop, toolbar, menu or splash, and not transient for a listed window.
+        Utility windows are listed: only their state keeps them off.
         """
-        entries = []
+        unlisted_types = {"_NET_WM_WINDOW_TYPE_" + kind
+                          for kind in ("DOCK", "DESKTOP", "TOOLBAR", "MENU", "SPLASH")}
+        listed = []
         for win in self.client_list():
-            if pid is not None and win.pid() != pid:
-                continue
             if "_NET_WM_STATE_SKIP_TASKBAR" in win.state():
                 continue
-            types = win.atoms("_NET_WM_WINDOW_TYPE")
-            known = [t for t in types if t.startswith("_NET_WM_WINDOW_TYPE_")]
-            if known and known[0] not in ("_NET_WM_WINDOW_TYPE_NORMAL",
-                                          "_NET_WM_WINDOW_TYPE_DIALOG"):
+            if unlisted_types.intersection(win.atoms("_NET_WM_WINDOW_TYPE")):
                 continue
-            if win.transient_for():
-                continue
-            entries.append(win)
-        return entries
+            listed.append(win)
+        # A window transient for one with its own entry goes with that entry.
+        entries = [win for win in listed if win.transient_for() not in listed]
+        return [win for win in entries if pid is None or win.pid() == pid]
 
     # pixels
 
@@ -577,6 +575,161 @@ class XServer:
         finally:
             x.XCloseDisplay(dpy)
 
+    def cardinals(self, wid, name):
+        """A window's property of 32-bit items, whole, as a list of ints; None when unset.
+
+        Read through Xlib: xprop cuts long properties short and draws _NET_WM_ICON as text.
+        """
+        x = self._x11()
+        x.XGetWindowProperty.argtypes = [
+            ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.c_long, ctypes.c_long,
+            ctypes.c_int, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong),
+            ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_ulong),
+            ctypes.POINTER(ctypes.c_ulong), ctypes.POINTER(ctypes.c_void_p)]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        dpy = x.XOpenDisplay(self.display.encode())
+        if not dpy:
+            raise HarnessError(f"cannot open display {self.display}")
+        try:
+            kind, fmt = ctypes.c_ulong(), ctypes.c_int()
+            count, after, data = ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+            status = x.XGetWindowProperty(
+                dpy, wid, x.XInternAtom(dpy, name.encode(), 0), 0, 1 << 28, 0,
+                0,  # AnyPropertyType
+                ctypes.byref(kind), ctypes.byref(fmt), ctypes.byref(count),
+                ctypes.byref(after), ctypes.byref(data))
+            if status != 0:
+                raise HarnessError(f"cannot read {name} of window 0x{wid:x}")
+            try:
+                if not data.value or fmt.value != 32:
+                    return None
+                # Xlib hands 32-bit items over as C longs.
+                items = ctypes.cast(data, ctypes.POINTER(ctypes.c_ulong))
+                return [items[i] & 0xFFFFFFFF for i in range(count.value)]
+            finally:
+                if data.value:
+                    x.XFree(data)
+        finally:
+            x.XCloseDisplay(dpy)
+
+    def start_taskbar(self):
+        """Starts tint2, a real task bar, along the bottom of the screen; returns a TaskBar.
+
+        Stopped with the server, or with TaskBar.stop()."""
+        return TaskBar(self).start()
+
+
+# --- a real task bar -------------------------------------------------------------------------
+
+# tint2 drawing each task button as a block in a colour that says the window's state, its icon
+# and title kept 6 pixels below the button's top, so that a screenshot of a row just below the
+# tops of the buttons shows how many buttons the bar holds.
+TINT2_RC = """
+# 1: the panel
+rounded = 0
+border_width = 0
+background_color = #000000 100
+border_color = #000000 100
+# 2: a task
+rounded = 0
+border_width = 0
+background_color = #00ff00 100
+border_color = #000000 100
+# 3: the active task
+rounded = 0
+border_width = 0
+background_color = #0000ff 100
+border_color = #000000 100
+# 4: a minimised task
+rounded = 0
+border_width = 0
+background_color = #ffff00 100
+border_color = #000000 100
+
+panel_items = T
+panel_monitor = all
+panel_position = bottom center horizontal
+panel_size = 100% 30
+panel_margin = 0 0
+panel_padding = 4 2 4
+panel_background_id = 1
+panel_dock = 0
+panel_layer = top
+wm_menu = 0
+strut_policy = follow_size
+autohide = 0
+disable_transparency = 1
+
+taskbar_mode = single_desktop
+taskbar_hide_if_empty = 0
+taskbar_padding = 0 0 6
+taskbar_background_id = 0
+taskbar_active_background_id = 0
+taskbar_name = 0
+taskbar_hide_inactive_tasks = 0
+taskbar_distribute_size = 0
+taskbar_sort_order = none
+
+task_text = 0
+task_icon = 0
+task_tooltip = 0
+task_centered = 1
+task_maximum_size = 40 26
+task_padding = 2 6 2
+task_background_id = 2
+task_active_background_id = 3
+task_iconified_background_id = 4
+task_urgent_background_id = 2
+urgent_nb_of_blink = 0
+"""
+
+TASK_COLOURS = ((0, 255, 0), (0, 0, 255), (255, 255, 0))
+
+
+class TaskBar:
+    """tint2 on an XServer: what a user of a desktop with a task bar sees listed there."""
+
+    def __init__(self, x):
+        self.x = x
+        self.proc = None
+        self.panel = None
+
+    def start(self, timeout=TIMEOUT):
+        rc = Path(self.x.tmpdir, "tint2rc")
+        rc.write_text(TINT2_RC)
+        self.proc = self.x.spawn("tint2", "-c", str(rc))
+
+        def panel():
+            if self.proc.poll() is not None:
+                raise HarnessError("tint2 exited")
+            out = self.x.run("xdotool", "search", "--onlyvisible", "--classname", "tint2",
+                             check=False)
+            found = [Window(self.x, int(line)) for line in out.split()]
+            return found[0] if len(found) == 1 else None
+        self.panel = wait_until(panel, timeout, message="tint2 showing its panel")
+        return self
+
+    def stop(self):
+        if self.proc is not None:
+            self.x.stop_spawned(self.proc)
+            self.proc = None
+
+    def buttons(self):
+        """The task buttons drawn, left to right, as (x, width, colour) in panel pixels."""
+        g = self.panel.geometry()
+        # Below the panel's padding of 2, above the button's content.
+        row = self.x.screenshot(Rect(g.x, g.y + 4, g.width, 1))
+        found, start, colour = [], None, None
+        for x in range(row.width + 1):
+            pixel = row.getpixel((x, 0)) if x < row.width else None
+            if start is not None and pixel != colour:
+                if x - start >= 10:
+                    found.append((start, x - start, colour))
+                start = None
+            if start is None and pixel in TASK_COLOURS:
+                start, colour = x, pixel
+        return found
+
 
 # --- windows -------------------------------------------------------------------------------
 
@@ -696,6 +849,22 @@ class Window:
     def transient_for(self):
         value = self.prop("WM_TRANSIENT_FOR")
         return Window(self.x, value[0]) if value and value[0] else None
+
+    def icons(self):
+        """_NET_WM_ICON as {(width, height): RGBA image}; empty when the window has none."""
+        values = self.x.cardinals(self.id, "_NET_WM_ICON") or []
+        icons, at = {}, 0
+        while at + 2 <= len(values):
+            width, height = values[at], values[at + 1]
+            pixels_argb = values[at + 2:at + 2 + width * height]
+            at += 2 + width * height
+            if width == 0 or height == 0 or len(pixels_argb) < width * height:
+                break
+            # Each item is 0xAARRGGBB, not premultiplied: B, G, R, A as little-endian bytes.
+            data = struct.pack(f"<{width * height}I", *pixels_argb)
+            icons[(width, height)] = Image.frombytes("RGBA", (width, height), data, "raw",
+                                                     "BGRA")
+        return icons
 
     def wm_state(self):
         """ICCCM WM_STATE: 'Normal', 'Iconic', 'Withdrawn' or None."""

@@ -251,6 +251,75 @@ class AboutWindowTest(AboutSteps, X11TestCase):
                 code = program.wait_exit(timeout=5)
                 self.assertEqual(code, 0, f"exit code; output:\n{program.output()}")
 
+    def assertCloseBoxOnlyAndNoTaskBarEntry(self, program, note, about, when):
+        self.assertIn("_NET_WM_STATE_SKIP_TASKBAR", about.state(), when)
+        self.assertEqual(self.x.taskbar_entries(pid=program.pid), [note], when)
+        # What openbox offers in the title bar and the window menu.
+        actions = wait_for(lambda: about.atoms("_NET_WM_ALLOWED_ACTIONS"),
+                           lambda a: "_NET_WM_ACTION_CLOSE" in a, timeout=3)
+        self.assertIn("_NET_WM_ACTION_CLOSE", actions, when)
+        offered = [a for a in actions if a in ("_NET_WM_ACTION_MINIMIZE",
+                                               "_NET_WM_ACTION_MAXIMIZE_HORZ",
+                                               "_NET_WM_ACTION_MAXIMIZE_VERT")]
+        self.assertEqual(offered, [], f"{when}: allowed actions {actions}")
+        self.assertGreater(about.frame_extents()[2], 0, f"{when}: no title bar")
+
+    def test_no_task_bar_entry_and_close_box_only_at_every_show(self):
+        program, note = self.start_note()
+        about = self.open_about(program, note)
+        self.assertCloseBoxOnlyAndNoTaskBarEntry(program, note, about, "first show")
+
+        # The window manager forgets a window's state when it is hidden.
+        about.close()
+        wait_until(lambda: self.hidden(about), timeout=5,
+                   message="the About window hiding on close")
+        again = self.open_about(program, note)
+        self.assertCloseBoxOnlyAndNoTaskBarEntry(program, note, again, "shown again")
+
+    def test_escape_hides_it_and_it_reopens_where_it_was_left(self):
+        program, note = self.start_note()
+        about = self.open_about(program, note)
+        place = self.move(about, 60, 40)
+        wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [about.id], timeout=3,
+                   message="the About window being active")
+
+        self.x.key("Escape")
+        wait_until(lambda: self.hidden(about), timeout=5,
+                   message="the About window hiding on Escape")
+        self.assertTrue(holds_for(program.running, 1.0),
+                        f"the program ended; output:\n{program.output()}")
+        self.assertTrue(note.is_viewable())
+
+        again = self.open_about(program, note)
+        self.assertEqual(self.about_windows(program), [again])
+        seen = wait_for(again.geometry, lambda g: g == place, timeout=3)
+        self.assertEqual(seen, place, "the About window came back elsewhere")
+
+
+class AboutBesideARealTaskBarTest(AboutSteps, X11TestCase):
+    """tint2 along the bottom of the screen, as a user of such a desktop sees it: the program
+    has one button there, the note's, whether the About window is open or not."""
+
+    def buttons_stay(self, bar, count):
+        return holds_for(lambda: len(bar.buttons()) == count, 1.0)
+
+    def test_about_adds_no_button_to_the_task_bar(self):
+        bar = self.x.start_taskbar()
+        self.addCleanup(bar.stop)
+        program, note = self.start_note()
+        seen = wait_for(bar.buttons, lambda b: len(b) == 1, timeout=5)
+        self.assertEqual(len(seen), 1, f"task buttons with the note alone: {seen}")
+
+        for attempt in ("first", "second"):
+            about = self.open_about(program, note)
+            wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [about.id], timeout=3,
+                       message="the About window becoming active")
+            self.assertTrue(self.buttons_stay(bar, 1),
+                            f"{attempt} show of About: task buttons {bar.buttons()}")
+            about.close()
+            wait_until(lambda: self.hidden(about), timeout=5,
+                       message="the About window hiding on close")
+        self.assertTrue(self.buttons_stay(bar, 1), f"task buttons {bar.buttons()}")
 
 
 class AboutOnAScaledScreenTest(AboutSteps, X11TestCase):
