@@ -12,6 +12,11 @@ NOTE_TITLE = "^Form1$"
 ABOUT_TITLE = r"^Stiqlet V1\.4$"
 NOTE_SIZE = 200
 FIRST_PICTURE = PROJECT_ROOT / "resources" / "art" / "stiqlet-64.png"
+ART = PROJECT_ROOT / "resources" / "art"
+# The icon artwork at each of its sizes.
+ICON_FILES = {size: ART / "hicolor" / str(size) / "stiqlet.png" for size in (32, 48, 64, 128, 256)}
+ICON_FILES[45] = ART / "stiqlet-45.png"
+HINT_LINES = 5
 
 
 def centred(area, width, height):
@@ -205,6 +210,62 @@ class NoteWindowTest(X11TestCase):
             self.assertTrue(note.is_viewable())
             self.assertEqual(self.other_windows(program, note), [])
             self.assertEqual(self.x.taskbar_entries(pid=program.pid), [note])
+
+    def assertIconIsTheArtwork(self, window, what):
+        expected = {(size, size) for size in ICON_FILES}
+        icons = wait_for(window.icons, lambda i: set(i) == expected, timeout=5)
+        self.assertEqual(sorted(icons), sorted(expected), f"{what}: sizes in _NET_WM_ICON")
+        for size, path in sorted(ICON_FILES.items()):
+            with self.subTest(what=what, size=size):
+                art = Image.open(path).convert("RGBA")
+                worst = premultiplied_difference(icons[(size, size)], art)
+                # The toolkit keeps icons premultiplied: a channel may be off by one.
+                self.assertLessEqual(worst, 1, f"{what}: {size} x {size} differs from {path}")
+
+    def test_window_icons_are_the_artwork_at_each_size(self):
+        program, note = self.start_note()
+        self.assertIconIsTheArtwork(note, "the note")
+        about = self.open_about(program, note)
+        self.assertIconIsTheArtwork(about, "the About window")
+
+    def test_tooltip_shows_while_another_window_is_active(self):
+        program, note = self.start_note()
+        g = wait_for(note.geometry, lambda g: g.width == NOTE_SIZE, timeout=3)
+        self.spawn("xmessage", "-name", "other", "-geometry", "200x80+10+10", "other")
+        other = self.x.wait_window("^other$")
+        other.activate()
+        wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [other.id], timeout=3,
+                   message="the other window becoming active")
+
+        # The pointer comes to rest over the note, as a user's would.
+        self.x.mouse_move(g.x + g.width // 2 - 10, g.y + g.height // 2 - 10)
+        self.x.mouse_move(g.x + g.width // 2, g.y + g.height // 2)
+
+        def tooltips():
+            return [w for w in program.windows(visible_only=True) if w.override_redirect()
+                    and "_NET_WM_WINDOW_TYPE_TOOLTIP" in w.atoms("_NET_WM_WINDOW_TYPE")]
+        shown = wait_for(tooltips, lambda ws: len(ws) == 1, timeout=5)
+        self.assertEqual(len(shown), 1, "one tooltip shown over the note")
+        self.assertEqual(self.x.root_prop("_NET_ACTIVE_WINDOW"), [other.id],
+                         "the other window must stay active")
+        tip = shown[0].geometry()
+        # The hint's five lines, each at least as tall as the smallest legible text.
+        self.assertGreaterEqual(tip.height, HINT_LINES * 10, f"tooltip {tip}")
+        self.assertTrue(abs(tip.x - (g.x + g.width // 2)) < 100
+                        and 0 <= tip.y - (g.y + g.height // 2) < 100,
+                        f"tooltip {tip} is not beside the pointer")
+        text = [p for p in pixels(self.x.screenshot(tip)) if max(p) < 80]
+        self.assertGreater(len(text), 100, "no dark text in the tooltip")
+
+
+def premultiplied_difference(a, b):
+    """The largest difference between two RGBA images of one size in any channel, colours
+    weighted by their alpha."""
+    worst = 0
+    for (r1, g1, b1, a1), (r2, g2, b2, a2) in zip(a.getdata(), b.getdata()):
+        worst = max(worst, abs(a1 - a2),
+                    *(abs(c1 * a1 - c2 * a2) // 255 for c1, c2 in ((r1, r2), (g1, g2), (b1, b2))))
+    return worst
 
 
 if __name__ == "__main__":

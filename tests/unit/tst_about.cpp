@@ -73,6 +73,8 @@ private slots:
     void zoom();
     void artAtNaturalSizeCentred();
     void closingHidesAndKeepsPlaceAndScroll();
+    void escapeHidesAndKeepsPlace();
+    void creditLineIsTheHelpTextsOwn();
     void fitsTheWorkArea_data();
     void fitsTheWorkArea();
 };
@@ -366,6 +368,50 @@ void TestAbout::closingHidesAndKeepsPlaceAndScroll() {
     QCOMPARE(vertical->value(), v);
     QCOMPARE(horizontal->value(), h);
     QCOMPARE(memoLines(memo).count(kVersion), 1);
+}
+
+// Escape closes the window as its close box does: it hides, and comes back where it was left.
+void TestAbout::escapeHidesAndKeepsPlace() {
+    FakeServices fakes;
+    TForm1 note;
+    TForm3 about;
+    note.show();
+    note.pmAboutClick();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    const QPoint left = about.pos() + QPoint(-37, 23);
+    about.move(left);
+
+    QWidget *focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QCOMPARE(focus->window(), &about);
+    QTest::keyClick(focus, Qt::Key_Escape);
+    QVERIFY(about.isHidden());
+    QCOMPARE(Form3, &about);
+    QVERIFY(note.isVisible());
+
+    note.pmAboutClick();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    QCOMPARE(about.pos(), left);
+}
+
+// The credit label and the help text name the authors alike: the label's line stands in the
+// help text as it is, and the contact section names the same authors.
+void TestAbout::creditLineIsTheHelpTextsOwn() {
+    TForm3 form;
+    const QString credit = form.form()->Label2->text();
+    const QStringList lines = helpFileLines();
+    QVERIFY2(lines.contains(credit), qPrintable(credit));
+
+    // "© <year> <authors>"
+    const QRegularExpressionMatch parts =
+        QRegularExpression(QStringLiteral("^© \\d{4} (.+)$")).match(credit);
+    QVERIFY2(parts.hasMatch(), qPrintable(credit));
+    const QString authors = parts.captured(1);
+    const int contact = lines.indexOf(QStringLiteral("・作者への連絡"));
+    QVERIFY(contact >= 0);
+    const int end = lines.indexOf(QString(), contact);
+    const QStringList section = lines.mid(contact + 1, end - contact - 1);
+    QVERIFY2(section.join(QLatin1Char('\n')).contains(authors), qPrintable(section.join(' ')));
 }
 
 void TestAbout::fitsTheWorkArea_data() {

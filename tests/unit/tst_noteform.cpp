@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 namespace {
 
@@ -57,6 +58,7 @@ private slots:
     void itemChosenOnPress();
     void closingTheNoteEndsTheLoop();
     void closingAnotherWindowDoesNot();
+    void hintShowsWhileAnotherWindowIsActive();
 };
 
 void TestNoteForm::init() {
@@ -306,6 +308,29 @@ void TestNoteForm::closingAnotherWindowDoesNot() {
     QCOMPARE(qApp->exec(), 7);
     QVERIFY(stillRunning);
     QVERIFY(about.isHidden());
+}
+
+// The note stays above the window the user works in, where its hint is read.
+void TestNoteForm::hintShowsWhileAnotherWindowIsActive() {
+    FakeServices fakes;
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QWidget other;
+    other.setGeometry(QRect(form.geometry().bottomRight() + QPoint(20, 20), QSize(100, 50)));
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QVERIFY(!form.isActiveWindow());
+
+    QWidget *area = form.form()->ImageControl1;
+    QVERIFY(!area->toolTip().isEmpty());
+    QTest::mouseMove(area, area->rect().center() - QPoint(5, 5));
+    QTest::mouseMove(area, area->rect().center());
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), area->toolTip());
+    QVERIFY(other.isActiveWindow());
+    QToolTip::hideText();
 }
 
 int main(int argc, char *argv[]) {
