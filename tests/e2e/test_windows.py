@@ -11,6 +11,7 @@ typed into Wine's notepad.
 
 import io
 import os
+import re
 import shutil
 import signal
 import struct
@@ -21,8 +22,8 @@ from pathlib import Path
 
 from PIL import Image, ImageDraw
 
-from harness import (HarnessError, Rect, WineTestCase, colour_distance, difference_mask,
-                     holds_for, pixels, wait_for, wait_settled, wait_until)
+from harness import (HarnessError, Rect, WineTestCase, Window, colour_distance,
+                     difference_mask, holds_for, pixels, wait_for, wait_settled, wait_until)
 from test_hostile import DragSource, source_path
 from test_paste import (BLUE, GREEN, RED, YELLOW, bands, blend, bmp32_bytes, box_near,
                         coloured_box, fitted_box, is_coloured, mean_colour, png_bytes, quadrants)
@@ -32,6 +33,8 @@ BOX_TITLE = "^情報$"
 ABOUT_TITLE = r"^Stiqlet V1\.4$"
 NOTE_SIZE = 200
 ABOUT_CLIENT = (648, 678)
+# Wine's desktop window with its own task bar.
+SHELL_SIZE = (1024, 768)
 # The first start in a fresh prefix loads every DLL from disk.
 START_TIMEOUT = 30
 COLOUR_TOLERANCE = 8
@@ -40,6 +43,7 @@ COLOUR_TOLERANCE = 8
 # "余白", "モノクロ点滅", "最小化", "About", "----------", "Stiqletの終了".
 MENU_ITEMS = 10
 CHOOSE_ABOUT = ["Down"] * 8 + ["Return"]
+ABOUT_ROW = 7
 # Submenus with check marks at start: (parent's caption, its row in the menu, items, checked row).
 CHECKED_AT_START = (
     ("キー入力監視", 0, 2, 0),
@@ -437,6 +441,94 @@ class WindowsNoteTest(WineTestCase):
                                           lambda ws: not ws), [], "About still shown")
                 self.assertTrue(holds_for(program.running, 1.0), program.output())
                 self.assertTrue(note.is_viewable())
+
+    # --- Wine's own desktop with its task bar -------------------------------------------
+
+    def start_in_shell_desktop(self, program):
+        """Starts `program` (a path, or one of Wine's programs) in Wine's desktop window named
+        "shell", which Wine draws with a task bar along its bottom, like Windows."""
+        if isinstance(program, Path):
+            program = "Z:" + str(program).replace("/", "\\")
+        return self.launch_windows_program(
+            "explorer", f"/desktop=shell,{SHELL_SIZE[0]}x{SHELL_SIZE[1]}", program)
+
+    def shell_windows(self, desktop):
+        """The windows shown inside Wine's desktop window, topmost first."""
+        out = self.x.run("xwininfo", "-children", "-id", hex(desktop.id))
+        ids = [int(found, 16) for found in re.findall(r"^\s+(0x[0-9a-f]+)", out, re.M)]
+        return [w for w in (Window(self.x, wid) for wid in ids) if w.is_viewable()]
+
+    def shell_window_at(self, desktop, point, besides):
+        """The window inside Wine's desktop whose top-left corner is at `point`, if any."""
+        for w in self.shell_windows(desktop):
+            g = w.geometry()
+            if w != besides and abs(g.x - point[0]) <= 4 and abs(g.y - point[1]) <= 4:
+                return w
+        return None
+
+    def shell_task_bar(self, desktop):
+        """The task bar: the window across the whole bottom of Wine's desktop."""
+        d = desktop.geometry()
+        for w in self.shell_windows(desktop):
+            g = w.geometry()
+            if g.width == d.width and g.bottom == d.bottom and 10 < g.height < 60:
+                return w
+        return None
+
+    def task_bar_extent(self, bar):
+        """The settled task bar's rightmost column that is not the bar's own colour: the end
+        of its last button."""
+        shot, _ = wait_settled(lambda: self.x.screenshot(bar.geometry()), lambda image: True)
+        background = max(shot.getcolors(shot.width * shot.height))[1]
+        mask = difference_mask(shot, background, tolerance=40)
+        return mask.getbbox()[2]
+
+    def test_about_gets_no_button_on_the_task_bar_of_wines_desktop(self):
+        self.start_in_shell_desktop(self.program_exe)
+        desktop = self.x.wait_window("^shell - Wine desktop$", timeout=START_TIMEOUT)
+        note = self.x.wait_window(NOTE_TITLE, timeout=START_TIMEOUT)
+        area = wait_for(note.geometry, lambda g: (g.width, g.height) == (NOTE_SIZE, NOTE_SIZE))
+        shot, settled = wait_settled(lambda: self.x.screenshot(area), self.painted)
+        self.assertTrue(settled and self.painted(shot), "the note never showed its picture")
+        bar = wait_until(lambda: self.shell_task_bar(desktop), timeout=START_TIMEOUT,
+                         message="the task bar of Wine's desktop")
+        note_only = self.task_bar_extent(bar)
+        # A button is wider than this; the Start button and the note's end within it.
+        button = 100
+
+        for attempt in ("first", "second"):
+            with self.subTest(attempt):
+                pointer = self.centre_of(area)
+                self.x.mouse_move(*pointer)
+                self.x.click(3)
+                menu = wait_until(lambda: self.shell_window_at(desktop, pointer, note),
+                                  message="the popup menu opening at the pointer")
+                # The item is clicked: keys would start from whichever item the pointer marked.
+                g = menu.geometry()
+                shot, _ = wait_settled(lambda: self.x.screenshot(g),
+                                       lambda image: len(menu_rows(image)) == MENU_ITEMS)
+                rows = menu_rows(shot)
+                self.assertEqual(len(rows), MENU_ITEMS, f"item rows of the menu: {rows}")
+                self.x.mouse_move(g.x + g.width // 2, g.y + sum(rows[ABOUT_ROW]) // 2)
+                self.x.click(1)
+                about = self.x.wait_window(ABOUT_TITLE, timeout=START_TIMEOUT)
+                self.assertLess(self.task_bar_extent(bar), note_only + button,
+                                "the About window has a button on the task bar")
+                self.assertTrue(holds_for(lambda: self.task_bar_extent(bar)
+                                          < note_only + button, 1.0),
+                                "the About window has a button on the task bar")
+                # Wine's desktop has no window manager to ask for a close: Escape closes it.
+                self.x.key("Escape")
+                # Wine's desktop destroys the X window of a hidden window.
+                wait_until(lambda: not about.exists() or not about.is_viewable(),
+                           message="About hiding on Escape")
+
+        # The bar does list another program's window, beside the note's button.
+        self.start_in_shell_desktop("notepad")
+        self.x.wait_window("Notepad$", timeout=START_TIMEOUT)
+        self.assertGreaterEqual(wait_for(lambda: self.task_bar_extent(bar),
+                                         lambda e: e >= note_only + button),
+                                note_only + button, "notepad got no button on the task bar")
 
     # --- the hotkeys ---------------------------------------------------------------------
 
