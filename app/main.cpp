@@ -1,9 +1,11 @@
 #include "about/Unit3.h"
 #include "app/Application.h"
 #include "app/FirstFrame.h"
+#include "platform/BlockedClose.h"
 #include "platform/JxrDecoder.h"
 #include "platform/Memory.h"
 #include "platform/Services.h"
+#include "platform/SessionEnd.h"
 #include "platform/WindowHints.h"
 #include "sticky/Unit1.h"
 
@@ -24,6 +26,11 @@ int main(int argc, char *argv[]) {
     std::unique_ptr<TForm3> form3;
     form1->show();
     form1->activateWindow();
+    // The desktop's close of the note is carried out also when it comes while a box is open.
+    platform::passCloseWhileBlocked(form1.get());
+    // Log-off, shut-down and the end signals are the ordinary close, at once: the session does
+    // not wait for an open box to be answered, and the box has nothing to keep.
+    platform::watchSessionEnd([] { QCoreApplication::exit(0); });
     // The icon at all its sizes waits for the first frame too: the note shows without it.
     afterFirstFrame(form1.get(), [&form3] {
         platform::useProgramIcon();

@@ -18,6 +18,7 @@ Dialogs *dialogs();
 
 void setKeyState(std::unique_ptr<KeyState> service);
 void setClipboard(std::unique_ptr<Clipboard> service);
+// The dialog service's boxes count as open modal boxes (platform/Modal.h) while they are shown.
 void setDialogs(std::unique_ptr<Dialogs> service);
 
 // Picks the window system before the application object exists: on Linux, X11 where it is

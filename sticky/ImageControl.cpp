@@ -4,6 +4,7 @@
 #include "platform/Failure.h"
 #include "platform/ImageDecode.h"
 #include "platform/Memory.h"
+#include "platform/Modal.h"
 #include "platform/Services.h"
 
 #include <QCursor>
@@ -311,7 +312,10 @@ void ImageControl::openPopupMenu(const QPointF &global) {
     const QPoint at =
         screen ? popupMenuPosition(pointer, m_popupMenu->sizeHint(), screen->availableGeometry())
                : pointer;
-    m_popupMenu->exec(at);
+    {
+        const platform::ModalScope open;
+        m_popupMenu->exec(at);
+    }
     // The menu held the pointer: a leave while it was open never reached the image area.
     const QWidget *top = window();
     if (!QRect(top->pos(), top->size()).contains(QCursor::pos()))

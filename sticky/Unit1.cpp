@@ -5,6 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Failure.h"
 #include "platform/KeyState.h"
+#include "platform/Modal.h"
 #include "platform/Services.h"
 #include "platform/StyleBook.h"
 #include "sticky/MonochromeEffect.h"
@@ -20,6 +21,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QOperatingSystemVersion>
+#include <QPointer>
 #include <QScreen>
 
 #include <cmath>
@@ -272,6 +274,21 @@ void TForm1::settleSize() {
 }
 
 void TForm1::closeEvent(QCloseEvent *event) {
+    // Ending the loop now would take an open box or menu away unanswered: the close waits until
+    // it has been answered or closed, then takes place.
+    if (platform::modalOpen()) {
+        event->ignore();
+        if (!m_closeWaiting) {
+            m_closeWaiting = true;
+            platform::whenNoModal([self = QPointer<TForm1>(this)] {
+                if (!self)
+                    return;
+                self->m_closeWaiting = false;
+                self->close();
+            });
+        }
+        return;
+    }
     event->accept();
     // The note is the main window: closing it by any route ends the program, whatever other
     // windows are open.

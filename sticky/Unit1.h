@@ -120,4 +120,6 @@ private:
     // The size the last resize move asked for, and a late check that the window got it.
     QSize m_requestedSize;
     QTimer m_settle;
+    // A close asked for while a box or the menu was open, carried out once it has closed.
+    bool m_closeWaiting = false;
 };

@@ -59,6 +59,9 @@ SHORT_HOLD = 0.06
 # How long a reading's effect may take to reach the X server through Wine.
 SETTLE = 0.5
 ATTEMPTS = 40
+# How long the program must go on after a close asked for while a box is open: several
+# readings of the watch.
+WAITS = 1.0
 
 
 # --- pictures ------------------------------------------------------------------------------
@@ -612,6 +615,53 @@ class WindowsNoteTest(WineTestCase):
                 close(note)
                 code = program.wait_exit(timeout=10)
                 self.assertEqual(code, 0, f"exit code after {what}; output:\n{program.output()}")
+
+    def open_paste_error_box(self, program, area):
+        """Pastes text, which brings up the paste-error box; returns the box."""
+        self.x.own_clipboard("no picture".encode(), "UTF8_STRING")
+        self.double_click(area)
+        boxes = wait_for(lambda: program.windows(BOX_TITLE, visible_only=True),
+                         lambda ws: len(ws) == 1)
+        self.assertEqual(len(boxes), 1, "the paste-error box did not open")
+        return boxes[0]
+
+    def test_ctrl_alt_x_while_the_box_is_open_ends_the_program_once_it_is_answered(self):
+        program, note, area = self.start_note()
+        box = self.open_paste_error_box(program, area)
+        self.focus_notepad()
+        self.x.key_down("ctrl+alt+x")
+        try:
+            # Held over several readings of the watch, each of which asks for the close.
+            waited = holds_for(lambda: program.running() and self.viewable(box), WAITS)
+        finally:
+            self.x.key_up("ctrl+alt+x")
+        self.assertTrue(waited, f"the program ended or the box went away at once; "
+                                f"output:\n{program.output()}")
+        self.assertTrue(holds_for(lambda: program.running() and self.viewable(box), SETTLE),
+                        "the program ended without the box being answered")
+        box.activate()
+        wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [box.id],
+                   message="the box becoming the active window")
+        self.x.key("Return")
+        code = program.wait_exit(timeout=10)
+        self.assertEqual(code, 0, f"exit code once the box was answered; output:\n"
+                                  f"{program.output()}")
+
+    def test_the_end_of_the_session_ends_the_program_with_code_0(self):
+        # wineboot sends every program WM_QUERYENDSESSION and WM_ENDSESSION, as Windows does at
+        # log-off and shut-down, and then ends any that is still running.
+        for box_open in (False, True):
+            with self.subTest(box_open=box_open):
+                program, note, area = self.start_note()
+                if box_open:
+                    # The session ends: it does not wait for the box to be answered.
+                    self.open_paste_error_box(program, area)
+                subprocess.run([self.prefix.wine, "wineboot", "--end-session"],
+                               env=self.prefix.env, stdin=subprocess.DEVNULL,
+                               capture_output=True, timeout=60)
+                code = program.wait_exit(timeout=10)
+                self.assertEqual(code, 0, f"exit code at the end of the session; output:\n"
+                                          f"{program.output()}")
 
     # --- dropped files -------------------------------------------------------------------
 
