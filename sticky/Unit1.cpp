@@ -8,6 +8,7 @@
 #include "platform/Modal.h"
 #include "platform/Services.h"
 #include "platform/StyleBook.h"
+#include "platform/WindowActivation.h"
 #include "sticky/MonochromeEffect.h"
 #include "sticky/Panel.h"
 #include "ui_Unit1.h"
@@ -204,7 +205,9 @@ void TForm1::showNote() {
         show();
         return;
     }
-    setWindowState(windowState() & ~Qt::WindowMinimized);
+    // The user works in another application meanwhile, and the keys typed next are theirs: the
+    // note comes back above it but leaves it the keyboard.
+    platform::restoreWithoutActivating(this);
     FormShow();
 }
 

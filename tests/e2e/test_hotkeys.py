@@ -5,14 +5,18 @@ keyboard state, never as key events of its own."""
 
 import ctypes
 import ctypes.util
+import re
+import subprocess
+import tempfile
 import time
 import unittest
 
-from harness import HarnessError, X11TestCase, holds_for, wait_for, wait_until
+from harness import HarnessError, X11TestCase, holds_for, wait_for, wait_settled, wait_until
 
 NOTE_TITLE = "^Form1$"
 NOTE_SIZE = 200
 OTHER_TITLE = "^other application$"
+TYPING_TITLE = "^typing application$"
 
 # The watch reads the keyboard every 100 ms. A hold this short spans at most one reading, so it
 # flips the note once or not at all: short holds are repeated until the note changes.
@@ -30,6 +34,30 @@ def viewable(window):
         return window.map_state() == "IsViewable"
     except HarnessError:  # the window is gone: the program ended
         return False
+
+
+class TypingWindow:
+    """An application the user types into: xev, whose window takes the keyboard and which
+    writes every key press it receives to a log."""
+
+    KEY_PRESS = re.compile(r"^KeyPress event,.*?\(keysym 0x[0-9a-f]+, (\w+)\)", re.M | re.S)
+
+    def __init__(self, test, geometry):
+        x = test.x
+        log = tempfile.NamedTemporaryFile(dir=x.tmpdir, prefix="typed-", suffix=".log",
+                                          delete=False)
+        self.log_path = log.name
+        self.proc = subprocess.Popen(
+            ["xev", "-name", "typing application", "-geometry", geometry, "-event", "keyboard"],
+            env=x.env, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+            start_new_session=True)
+        log.close()
+        test.addCleanup(x.stop_spawned, self.proc)
+        self.window = x.wait_window(TYPING_TITLE)
+
+    def keys_pressed(self):
+        with open(self.log_path, errors="replace") as log:
+            return self.KEY_PRESS.findall(log.read())
 
 
 class HotkeyTest(X11TestCase):
@@ -128,10 +156,12 @@ class HotkeyTest(X11TestCase):
         """Presses `combo` (e.g. 'ctrl+alt+a') for less than one reading of the watch."""
         self.x.run("xdotool", "keydown", combo, "sleep", str(SHORT_HOLD), "keyup", combo)
 
-    def tap_until(self, combo, note, shown):
-        """Short holds of `combo` until the note is shown (or hidden); fails if it never is."""
+    def tap_until(self, combo, note, shown, refocus=True):
+        """Short holds of `combo` until the note is shown (or hidden); fails if it never is.
+        With `refocus` false the keys go to whatever window the hotkey left the keyboard to."""
         for _ in range(ATTEMPTS):
-            self.focus_elsewhere()
+            if refocus:
+                self.focus_elsewhere()
             self.tap(combo)
             if wait_for(lambda: viewable(note), lambda v: v == shown, timeout=SETTLE) == shown:
                 return
@@ -180,7 +210,69 @@ class HotkeyTest(X11TestCase):
         self.assertEqual(seen, place, "the note came back elsewhere")
         self.assertIn("_NET_WM_STATE_ABOVE", note.state())
 
+    def active_window(self):
+        return (self.x.root_prop("_NET_ACTIVE_WINDOW") or [None])[0]
+
+    def typing_then_note(self):
+        """Starts an application the user types into, then the note over it; returns the
+        program, its note and the typing application once the user has gone back to typing."""
+        typing = TypingWindow(self, "600x400+340+300")
+        typing.window.activate()
+        wait_until(lambda: self.active_window() == typing.window.id, timeout=3,
+                   message="the typing application becoming active")
+        program, note = self.start_note()
+        # The first show makes the note the active window.
+        self.assertEqual(wait_for(self.active_window, lambda w: w == note.id, timeout=3),
+                         note.id, "the note is not the active window after start-up")
+        typing.window.activate()
+        wait_until(lambda: self.active_window() == typing.window.id, timeout=3,
+                   message="the typing application becoming active again")
+        return program, note, typing
+
     # --- tests ---------------------------------------------------------------------------
+
+    def test_the_hotkey_shows_the_note_above_the_typing_application_which_keeps_the_keys(self):
+        program, note, typing = self.typing_then_note()
+        place = note.geometry()
+        before = self.x.screenshot(place)
+        self.tap_until("ctrl+alt+a", note, shown=False, refocus=False)
+        self.tap_until("ctrl+alt+a", note, shown=True, refocus=False)
+
+        # What the user types next reaches the application they were typing into.
+        typed = typing.keys_pressed()
+        word = ["f", "o", "c", "u", "s"]
+        self.x.key(*word)
+        arrived = wait_for(lambda: typing.keys_pressed()[len(typed):],
+                           lambda keys: keys[-len(word):] == word, timeout=3)
+        self.assertEqual(arrived[-len(word):], word,
+                         "keys typed after the note came back did not reach the typing "
+                         f"application; active window 0x{self.active_window() or 0:x}, "
+                         f"note 0x{note.id:x}")
+        self.assertEqual(self.active_window(), typing.window.id,
+                         "the note took the active window")
+
+        # The note is back where it was, above the typing application and showing its picture.
+        self.assertTrue(viewable(note))
+        self.assertEqual(note.geometry(), place)
+        stacking = self.x.client_list(stacking=True)
+        self.assertGreater(stacking.index(note), stacking.index(typing.window),
+                           "the note is below the typing application")
+        shot, settled = wait_settled(lambda: self.x.screenshot(place),
+                                     lambda image: image.tobytes() == before.tobytes())
+        self.assertTrue(settled and shot.tobytes() == before.tobytes(),
+                        "the note's picture is not what it showed before it was hidden")
+
+        # The desktop can still make it the active window when the user asks for it (a window
+        # list), and a restore from the task bar, the user's own click, activates it.
+        note.activate()
+        wait_until(lambda: self.active_window() == note.id, timeout=3,
+                   message="the note becoming active when the desktop activates it")
+        typing.window.activate()
+        self.tap_until("ctrl+alt+a", note, shown=False, refocus=False)
+        note.activate()
+        wait_until(lambda: viewable(note) and self.active_window() == note.id, timeout=3,
+                   message="the note restored and activated by the task bar")
+        self.assertTrue(program.running())
 
     def test_ctrl_alt_a_hides_and_shows_the_note_at_the_same_place(self):
         program, note = self.start_note()

@@ -557,10 +557,12 @@ class WindowsNoteTest(WineTestCase):
             pass
         wait_until(lambda: not window.exists(), message=f"{window} going away")
 
-    def tap_until(self, combo, note, shown):
-        """Short holds of `combo` with notepad focused until the note is shown (or hidden)."""
+    def tap_until(self, combo, note, shown, refocus=True):
+        """Short holds of `combo` with notepad focused until the note is shown (or hidden).
+        With `refocus` false the keys go to whatever window the hotkey left the keyboard to."""
         for _ in range(ATTEMPTS):
-            self.focus_notepad()
+            if refocus:
+                self.focus_notepad()
             self.x.run("xdotool", "keydown", combo, "sleep", str(SHORT_HOLD), "keyup", combo)
             if wait_for(lambda: self.viewable(note), lambda v: v == shown,
                         timeout=SETTLE) == shown:
@@ -593,6 +595,39 @@ class WindowsNoteTest(WineTestCase):
         self.assertEqual(wait_for(note.geometry, lambda g: g == area), area,
                          "the note came back elsewhere")
         self.assertIn("_NET_WM_STATE_ABOVE", note.state())
+        self.assertTrue(program.running(), program.output())
+
+    def clipboard_text(self):
+        return self.x.run("xclip", "-selection", "clipboard", "-o", "-t", "UTF8_STRING",
+                          check=False, timeout=3)
+
+    def test_the_hotkey_shows_the_note_above_notepad_which_keeps_the_keys(self):
+        program, note, area = self.start_note()
+        notepad = self.focus_notepad()
+        self.tap_until("ctrl+alt+a", note, shown=False, refocus=False)
+        self.tap_until("ctrl+alt+a", note, shown=True, refocus=False)
+
+        # What the user types next reaches notepad: read back through the clipboard, copied
+        # there by notepad itself.
+        word = "focus"
+        self.x.run("xdotool", "type", "--delay", "40", word)
+        self.x.key("ctrl+a", "ctrl+c")
+        text = wait_for(self.clipboard_text, lambda t: t == word, timeout=5)
+        active = self.x.root_prop("_NET_ACTIVE_WINDOW")
+        self.assertEqual(text, word, "the text typed after the note came back is not in notepad; "
+                                     f"active window {active}, note {note}")
+        self.assertEqual(active, [notepad.id], "the note took the active window")
+
+        # Back where it was, above notepad.
+        self.assertTrue(self.viewable(note))
+        self.assertEqual(note.geometry(), area)
+        stacking = self.x.client_list(stacking=True)
+        self.assertGreater(stacking.index(note), stacking.index(notepad),
+                           "the note is below notepad")
+        # The desktop still activates it when the user asks for it (a window list, the task bar).
+        note.activate()
+        wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [note.id],
+                   message="the note becoming active when the desktop activates it")
         self.assertTrue(program.running(), program.output())
 
     def test_ctrl_alt_x_typed_into_notepad_ends_the_program_with_code_0(self):
