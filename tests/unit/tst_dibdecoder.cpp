@@ -528,6 +528,11 @@ QList<Sample> droppedBmpFiles()
     v5.masks = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
     add("32 bits with alpha, V5 header", bmpFile(buildDib(v5), 0),
         imageOf({{0x80E01010, 0x0010C020}, {0xFF2030F0, 0x40FFFFFF}}));
+    // A plain header says nothing of alpha; the fourth byte is kept as alpha all the same, as
+    // programs that write 32-bit bitmaps mean it.
+    add("32 bits with alpha, plain header",
+        bmpFile(buildDib(picture(32, {{0x80E01010, 0x0010C020}, {0xFF2030F0, 0x40FFFFFF}})), 0),
+        imageOf({{0x80E01010, 0x0010C020}, {0xFF2030F0, 0x40FFFFFF}}));
     return files;
 }
 
