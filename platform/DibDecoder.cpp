@@ -30,6 +30,16 @@ quint32 u32(const uchar *p) {
     return qFromLittleEndian<quint32>(p);
 }
 
+bool isWindowsHeaderSize(qint64 headerSize) {
+    return headerSize == kInfoHeaderSize || headerSize == kV2HeaderSize ||
+           headerSize == kV3HeaderSize || headerSize == kV4HeaderSize ||
+           headerSize >= kV5HeaderSize;
+}
+
+bool isPlainCompression(quint32 compression) {
+    return compression == BiRgb || compression == BiBitfields || compression == BiAlphaBitfields;
+}
+
 QImage fail(QString *whyNot, const QString &reason) {
     if (whyNot)
         *whyNot = reason;
@@ -192,8 +202,7 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
     if (size < kInfoHeaderSize)
         return fail(whyNot, QStringLiteral("truncated header (%1 bytes)").arg(size));
     const qint64 headerSize = u32(dib);
-    if (headerSize != kInfoHeaderSize && headerSize != kV2HeaderSize &&
-        headerSize != kV3HeaderSize && headerSize != kV4HeaderSize && headerSize < kV5HeaderSize)
+    if (!isWindowsHeaderSize(headerSize))
         return fail(whyNot, QStringLiteral("unsupported header size %1").arg(headerSize));
     if (headerSize > size)
         return fail(whyNot, QStringLiteral("header size %1 runs past the end of %2 bytes")
@@ -206,7 +215,7 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
     const qint64 colorsUsed = u32(dib + 32);
 
     const bool bitFields = compression == BiBitfields || compression == BiAlphaBitfields;
-    if (compression != BiRgb && !bitFields)
+    if (!isPlainCompression(compression))
         return fail(whyNot, QStringLiteral("not an uncompressed or bit-field bitmap (%1)")
                                 .arg(unsupportedCompression(compression)));
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
@@ -220,8 +229,9 @@ QImage decode(const uchar *dib, qint64 size, qint64 pixelOffset, QString *whyNot
         return fail(whyNot, QStringLiteral("height is zero"));
     const bool topDown = height < 0;
     const qint64 rows = topDown ? -height : height;
-    if (width > kMaxImageSide || rows > kMaxImageSide || width * rows > kMaxImagePixels)
-        return fail(whyNot, QStringLiteral("too large: %1 x %2 pixels").arg(width).arg(rows));
+    // Told from the header alone, before the rest is looked at: a picture too large is a
+    // failure whether or not its pixels are all there.
+    checkImageLimits(width, rows);
 
     // Masks: inside a V2 or later header, else right after the header.
     quint32 masks[4] = {kMask555[0], kMask555[1], kMask555[2], 0};
@@ -329,6 +339,13 @@ QImage decodeBmpFile(const char *data, qsizetype size, QString *whyNot) {
     // The file header's pixel offset counts from the start of the file.
     const qint64 pixelOffset = qint64(u32(bytes + 10)) - kFileHeaderSize;
     return decode(bytes + kFileHeaderSize, size - kFileHeaderSize, pixelOffset, whyNot);
+}
+
+bool isPlainBmpFile(const char *data, qsizetype size) {
+    if (!data || size < kFileHeaderSize + kInfoHeaderSize || data[0] != 'B' || data[1] != 'M')
+        return false;
+    const auto *dib = reinterpret_cast<const uchar *>(data) + kFileHeaderSize;
+    return isWindowsHeaderSize(u32(dib)) && isPlainCompression(u32(dib + 16));
 }
 
 } // namespace platform

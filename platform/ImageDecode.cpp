@@ -10,18 +10,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QtEndian>
 
 namespace platform {
 namespace {
 
+// A PNG file's signature, the length and type of its first chunk (IHDR), then the width and the
+// height, four bytes each, big-endian.
+constexpr qint64 kPngSizeEnd = 24;
+
 // Files larger than this cannot hold a picture within the limits in any format we read.
 constexpr qint64 kMaxFileBytes = qint64(2) * 1024 * 1024 * 1024;
-
-bool withinLimits(const QSize &size) {
-    return size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide &&
-           size.height() <= kMaxImageSide &&
-           qint64(size.width()) * size.height() <= kMaxImagePixels;
-}
 
 void setReason(QString *whyNot, const QString &reason) {
     if (whyNot)
@@ -62,14 +61,19 @@ QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint, QSt
 }
 
 QImage decodeImageDevice(QIODevice *device, const QByteArray &formatHint, QString *whyNot) {
-    const QByteArray start = device->peek(8);
+    const QByteArray start = device->peek(kPngSizeEnd);
     if (start.isEmpty()) {
         setReason(whyNot, QStringLiteral("no data"));
         return {};
     }
     // PNG, the usual case, goes straight to the built-in reader; anything else is recognised by
     // its content, whatever the hint says, which loads every image plugin to ask them.
-    const bool png = start == QByteArrayLiteral("\x89PNG\r\n\x1a\n");
+    const bool png = start.startsWith(QByteArrayLiteral("\x89PNG\r\n\x1a\n"));
+    // Its size is read here, not by libpng, which refuses some sizes within the limits and
+    // beyond them alike, without saying which.
+    if (png && start.size() == kPngSizeEnd && start.mid(12, 4) == "IHDR")
+        checkImageLimits(qFromBigEndian<quint32>(start.constData() + 16),
+                         qFromBigEndian<quint32>(start.constData() + 20));
     QImageReader reader(device, png ? QByteArray("png") : formatHint);
     if (png)
         reader.setAutoDetectImageFormat(false);
@@ -77,12 +81,8 @@ QImage decodeImageDevice(QIODevice *device, const QByteArray &formatHint, QStrin
         reader.setDecideFormatFromContent(true);
     const QSize size = reader.size();
     // Readers that cannot tell the size in advance are still bounded by the allocation limit.
-    if (size.isValid() && !withinLimits(size)) {
-        setReason(whyNot, QStringLiteral("picture of %1 x %2 pixels is too large")
-                              .arg(size.width())
-                              .arg(size.height()));
-        return {};
-    }
+    if (size.isValid())
+        checkImageLimits(size.width(), size.height());
     // A PNG is decoded into a buffer of our own, which the reader fills row by row: large
     // pictures then come as large pages. Other readers get the image they allocate themselves.
     QImage image;
@@ -91,10 +91,11 @@ QImage decodeImageDevice(QIODevice *device, const QByteArray &formatHint, QStrin
         image = newImageBuffer(size, format);
     if (!reader.read(&image))
         image = QImage();
-    if (image.isNull() || !withinLimits(image.size())) {
+    if (image.isNull()) {
         setReason(whyNot, reader.errorString());
         return {};
     }
+    checkImageLimits(image.width(), image.height());
     return toPicture(std::move(image));
 }
 
@@ -125,11 +126,14 @@ QImage decodeImageFile(const QString &path, QString *whyNot) {
         setReason(whyNot, QStringLiteral("file is empty"));
         return {};
     }
-    // Bitmaps go through our own decoder, which keeps the alpha of 32-bit pixels; JPEG XR
+    // Bitmaps our own decoder reads go through it, which keeps the alpha of 32-bit pixels; the
+    // rest of the format (run-length compression, OS/2 headers) through Qt's reader. JPEG XR
     // through its own library; TIFF through the system's decoder where Qt has no reader for it.
     // Everything else, whatever its name says, by its content.
-    if (data.startsWith("BM"))
+    if (isPlainBmpFile(data.constData(), data.size()))
         return decodeBmpFile(data.constData(), data.size(), whyNot);
+    if (data.startsWith("BM"))
+        return decodeImageData(data, "bmp", whyNot);
     if (path.endsWith(QStringLiteral(".hdp"), Qt::CaseInsensitive) || data.startsWith("II\xBC"))
         return decodeJxr(data, whyNot);
     if (isTiffData(data) && !qtReadsTiff())

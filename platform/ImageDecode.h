@@ -13,8 +13,8 @@ namespace platform {
 void allowLargeImages();
 
 // Decodes encoded image bytes (PNG, JPEG, GIF, TIFF, ICO, BMP, ...) with Qt's readers, refusing
-// pictures beyond the size limits before they are allocated. formatHint, such as "png", may be
-// empty. Null image, with a reason in *whyNot, when it cannot.
+// pictures beyond the size limits before they are allocated: it throws ImageTooLarge for them.
+// formatHint, such as "png", may be empty. Null image, with a reason in *whyNot, when it cannot.
 QImage decodeImageData(const QByteArray &data, const QByteArray &formatHint = {},
                        QString *whyNot = nullptr);
 
@@ -26,7 +26,9 @@ QImage decodeImageDevice(QIODevice *device, const QByteArray &formatHint = {},
 // The file name endings the note takes from a drop, compared without regard to case.
 bool hasImageFileExtension(const QString &fileName);
 
-// Reads and decodes an image file, choosing the decoder by its content and its extension.
+// Reads and decodes an image file, choosing the decoder by its content and its extension. Throws
+// ImageTooLarge for a picture beyond the limits, and DecoderProgramUnavailable when the program
+// that decodes its format cannot be run.
 QImage decodeImageFile(const QString &path, QString *whyNot = nullptr);
 
 } // namespace platform

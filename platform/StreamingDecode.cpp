@@ -7,8 +7,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace platform {
 
@@ -21,7 +23,7 @@ public:
         open(QIODevice::ReadOnly);
         m_worker = std::thread([this] { decode(); });
     }
-    ~Stream() override { end(false); }
+    ~Stream() override { stop(false); }
 
     bool isSequential() const override { return true; }
 
@@ -37,7 +39,7 @@ public:
     }
 
     // Ends the stream and waits for the decoder.
-    QImage end(bool complete, QString *whyNot = nullptr) {
+    void stop(bool complete) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!m_ended) {
@@ -48,11 +50,18 @@ public:
         }
         if (m_worker.joinable())
             m_worker.join();
+    }
+
+    // Ends the stream, waits for the decoder and gives its picture, once.
+    QImage end(bool complete, QString *whyNot = nullptr) {
+        stop(complete);
         if (!m_complete) {
             if (whyNot)
                 *whyNot = QStringLiteral("the transfer did not complete");
             return {};
         }
+        if (m_failure)
+            std::rethrow_exception(std::exchange(m_failure, nullptr));
         if (whyNot)
             *whyNot = m_whyNot;
         return m_image;
@@ -86,10 +95,18 @@ protected:
 private:
     void decode() {
         QString whyNot;
-        QImage image = decodeImageDevice(this, m_formatHint, &whyNot);
+        QImage image;
+        std::exception_ptr failure;
+        // Nothing may leave the worker: a picture too large is thrown again by finish().
+        try {
+            image = decodeImageDevice(this, m_formatHint, &whyNot);
+        } catch (...) {
+            failure = std::current_exception();
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_image = std::move(image);
         m_whyNot = whyNot;
+        m_failure = failure;
         m_decoded = true;
         // What was not read is not needed.
         m_pieces.clear();
@@ -107,6 +124,7 @@ private:
     bool m_decoded = false;
     QImage m_image;
     QString m_whyNot;
+    std::exception_ptr m_failure;
     std::thread m_worker;
 };
 

@@ -21,7 +21,8 @@ public:
     // The next bytes of the encoded image. Ignored once the decoder has given up or finished.
     void feed(const char *bytes, qsizetype size);
     // Ends the stream: `complete` says whether every byte arrived. An incomplete stream never
-    // gives a picture, even when what arrived would decode.
+    // gives a picture, even when what arrived would decode. A complete one throws what the
+    // decoder threw (ImageTooLarge).
     QImage finish(bool complete, QString *whyNot = nullptr);
 
 private:

@@ -65,18 +65,20 @@ void halveRows(const Rows &rows, int firstRow, int endRow) {
 constexpr int kMaxFactor = 256;
 
 template <bool Premultiply>
-void reduceRows(const Rows &rows, int k, int firstRow, int endRow) {
+void reduceRows(const Rows &rows, QSize k, int firstRow, int endRow) {
+    const int kx = k.width();
+    const int ky = k.height();
     std::vector<quint32> sums(size_t(rows.toWidth) * 4);
     for (int y = firstRow; y < endRow; ++y) {
         std::fill(sums.begin(), sums.end(), 0u);
-        const int top = y * k;
-        const int bottom = std::min(top + k, rows.fromHeight);
+        const int top = y * ky;
+        const int bottom = std::min(top + ky, rows.fromHeight);
         for (int row = top; row < bottom; ++row) {
             const auto *in = reinterpret_cast<const quint32 *>(rows.from + row * rows.fromStride);
             quint32 *sum = sums.data();
             for (int x = 0; x < rows.toWidth; ++x, sum += 4) {
-                const int left = x * k;
-                const int right = std::min(left + k, rows.fromWidth);
+                const int left = x * kx;
+                const int right = std::min(left + kx, rows.fromWidth);
                 // Two channels at a time: a row of a block has at most kMaxFactor pixels, whose
                 // sum of one channel fits in 16 bits.
                 quint32 rb = 0, ag = 0;
@@ -96,7 +98,7 @@ void reduceRows(const Rows &rows, int k, int firstRow, int endRow) {
         auto *out = reinterpret_cast<quint32 *>(rows.to + y * rows.toStride);
         const quint32 *sum = sums.data();
         for (int x = 0; x < rows.toWidth; ++x, sum += 4) {
-            const int width = std::min(x * k + k, rows.fromWidth) - x * k;
+            const int width = std::min(x * kx + kx, rows.fromWidth) - x * kx;
             const quint32 count = quint32(width) * quint32(bottom - top);
             const quint32 half = count / 2;
             out[x] = ((sum[0] + half) / count) | (((sum[1] + half) / count) << 8) |
@@ -126,9 +128,9 @@ void onEveryCore(int count, int inputRowsPerRow, const Work &work) {
 }
 
 template <bool Premultiply>
-void reduceRows(const QImage &from, QImage &to, int factor) {
+void reduceRows(const QImage &from, QImage &to, QSize factor) {
     const Rows rows = rowsOf(from, to);
-    onEveryCore(to.height(), factor, [&rows, factor](int first, int end) {
+    onEveryCore(to.height(), factor.height(), [&rows, factor](int first, int end) {
         reduceRows<Premultiply>(rows, factor, first, end);
     });
 }
@@ -187,20 +189,21 @@ QImage makeDrawCopy(const QImage &picture, const QSize &cap) {
     return copy;
 }
 
-int reductionFactor(const QSize &from, const QSize &to) {
+QSize reductionFactor(const QSize &from, const QSize &to) {
     if (from.isEmpty() || to.isEmpty())
-        return 1;
-    return std::clamp(std::min(from.width() / to.width(), from.height() / to.height()), 1,
-                      kMaxFactor);
+        return QSize(1, 1);
+    return QSize(std::clamp(from.width() / to.width(), 1, kMaxFactor),
+                 std::clamp(from.height() / to.height(), 1, kMaxFactor));
 }
 
-QImage reducedImage(const QImage &image, int factor) {
+QImage reducedImage(const QImage &image, QSize factor) {
     if (image.isNull())
         return {};
-    if (factor <= 1)
+    factor = factor.boundedTo(QSize(kMaxFactor, kMaxFactor)).expandedTo(QSize(1, 1));
+    if (factor == QSize(1, 1))
         return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    factor = std::min(factor, kMaxFactor);
-    const QSize size((image.width() + factor - 1) / factor, (image.height() + factor - 1) / factor);
+    const QSize size((image.width() + factor.width() - 1) / factor.width(),
+                     (image.height() + factor.height() - 1) / factor.height());
     switch (image.format()) {
     case QImage::Format_ARGB32: {
         QImage out(size, QImage::Format_ARGB32_Premultiplied);

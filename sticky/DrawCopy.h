@@ -15,12 +15,13 @@ QImage makeDrawCopy(const QImage &picture, const QSize &cap);
 // premultiplied; 32-bit RGB and premultiplied ARGB keep their format.
 QImage halvedImage(const QImage &image);
 
-// image reduced by `factor` in both directions (rounded up) in one pass, each pixel the average
-// of the factor x factor block it came from (blocks at the right and bottom edges are averaged
-// over the pixels they have). Straight 32-bit ARGB comes out premultiplied; 32-bit RGB and
-// premultiplied ARGB keep their format. A factor of 1 or less gives a premultiplied copy.
-QImage reducedImage(const QImage &image, int factor);
+// image reduced by `factor` across and down (rounded up) in one pass, each pixel the average
+// of the block it came from (blocks at the right and bottom edges are averaged over the pixels
+// they have). Straight 32-bit ARGB comes out premultiplied; 32-bit RGB and premultiplied ARGB
+// keep their format. Factors of 1 or less give a premultiplied copy.
+QImage reducedImage(const QImage &image, QSize factor);
 
-// The largest factor by which reducedImage() may reduce a picture of size `from` that is to be
-// drawn at `to` without going below it in either direction: at least 1.
-int reductionFactor(const QSize &from, const QSize &to);
+// The largest factors, across and down, by which reducedImage() may reduce a picture of size
+// `from` that is to be drawn at `to` without going below it in either direction: at least 1.
+// Each direction has its own, so that a long thin picture is reduced along its length too.
+QSize reductionFactor(const QSize &from, const QSize &to);

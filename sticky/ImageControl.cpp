@@ -3,6 +3,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Failure.h"
 #include "platform/ImageDecode.h"
+#include "platform/ImageLimits.h"
+#include "platform/JxrDecoder.h"
 #include "platform/Memory.h"
 #include "platform/Modal.h"
 #include "platform/Services.h"
@@ -93,11 +95,13 @@ ImageControl::ImageControl(QWidget *parent)
 ImageControl::~ImageControl() = default;
 
 void ImageControl::setPicture(const QImage &image) {
+    supersedeDrops();
     m_picture = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32);
     pictureChanged();
 }
 
 void ImageControl::fillPicture(QRgb color) {
+    supersedeDrops();
     if (m_picture.isNull())
         return;
     m_picture.fill(color);
@@ -245,16 +249,30 @@ void ImageControl::dropEvent(QDropEvent *event) {
     });
 }
 
+void ImageControl::supersedeDrops() {
+    ++m_pictureGeneration;
+}
+
 // The drop is answered at once: the drag source and the note go on while the file is decoded
-// on a thread of the pool, and the picture, or the error box, follows. Of several drops in a row
-// the last one wins.
+// on a thread of the pool, and the picture, or the error box, follows. The user's last action
+// wins: a later drop, paste or clear makes the outcome void, its error box included.
 void ImageControl::decodeDroppedFile(const QString &path) {
-    const quint64 generation = ++m_dropGeneration;
+    const quint64 generation = ++m_pictureGeneration;
     const QPointer<ImageControl> self(this);
     QThreadPool::globalInstance()->start([self, path, generation] {
         QImage image;
+        QString problem; // why the file gave no picture, when more is known than that
         try {
             image = platform::decodeImageFile(path);
+        } catch (const platform::ImageTooLarge &tooLarge) {
+            problem = QStringLiteral("画像が大きすぎるため読み込めませんでした (%1 × %2 ピクセル)")
+                          .arg(tooLarge.width())
+                          .arg(tooLarge.height());
+        } catch (const platform::DecoderProgramUnavailable &unavailable) {
+            problem = unavailable.why() == platform::DecoderProgramUnavailable::Why::Missing
+                          ? QStringLiteral("この形式を読み込む補助プログラム %1 が見つかりません")
+                          : QStringLiteral("この形式を読み込む補助プログラム %1 を起動できません");
+            problem = problem.arg(unavailable.program());
         } catch (...) {
             // Out of memory, say: nothing may leave the pool's thread, and the file cannot be
             // shown, as one that does not decode.
@@ -262,25 +280,28 @@ void ImageControl::decodeDroppedFile(const QString &path) {
         // The application object outlives the pool's work: it waits for it when it ends.
         QMetaObject::invokeMethod(
             qApp,
-            [self, path, generation, image = std::move(image)] {
+            [self, path, generation, image = std::move(image), problem] {
                 if (self)
-                    self->droppedFileDecoded(generation, path, image);
+                    self->droppedFileDecoded(generation, path, image, problem);
             },
             Qt::QueuedConnection);
     });
 }
 
-void ImageControl::droppedFileDecoded(quint64 generation, const QString &path,
-                                      const QImage &image) {
+void ImageControl::droppedFileDecoded(quint64 generation, const QString &path, const QImage &image,
+                                      const QString &problem) {
     platform::guarded([&] {
-        if (generation != m_dropGeneration)
-            return; // a later drop replaces this one
+        if (generation != m_pictureGeneration)
+            return; // a later drop, paste or clear replaces this one
         if (image.isNull()) {
-            // The picture stays as it was; say which file could not be read.
+            // The picture stays as it was; say which file could not be read, and why when the
+            // file itself is not to blame.
+            const QString why = problem.isEmpty()
+                                    ? QStringLiteral("このファイルは画像として読み込めませんでした")
+                                    : problem;
             if (platform::Dialogs *dialogs = platform::services::dialogs())
-                dialogs->messageDlg(QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n"
-                                                   "このファイルは画像として読み込めませんでした")
-                                        .arg(QDir::toNativeSeparators(path)),
+                dialogs->messageDlg(QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n%2")
+                                        .arg(QDir::toNativeSeparators(path), why),
                                     platform::MsgDlgType::Error, platform::mbOK, platform::mbOK, 0);
             return;
         }

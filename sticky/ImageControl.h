@@ -63,6 +63,9 @@ public:
     void setPicture(const QImage &image);
     // Fills every pixel of the picture with one colour, keeping its size.
     void fillPicture(QRgb color);
+    // Makes the outcome of every drop still decoding void: the user has done something since.
+    // Setting or filling the picture does this too.
+    void supersedeDrops();
 
     // The same margin on all four sides of the parent's rectangle.
     float margin() const { return m_margin; }
@@ -113,14 +116,16 @@ private:
     void pictureChanged();
     void acceptDrag(QDropEvent *event);
     void decodeDroppedFile(const QString &path);
-    void droppedFileDecoded(quint64 generation, const QString &path, const QImage &image);
+    void droppedFileDecoded(quint64 generation, const QString &path, const QImage &image,
+                            const QString &problem);
     QPointF exactGlobal(const QMouseEvent *event) const;
     void openPopupMenu(const QPointF &global);
     void releaseFreedMemoryLater();
 
     QImage m_picture; // the picture as pasted: 32-bit with alpha
     DrawCache m_cache; // what the picture is drawn from
-    quint64 m_dropGeneration = 0; // the latest drop; earlier ones still decoding are dropped
+    // Counts drops, pastes and clears: a drop decoded after any later one is void.
+    quint64 m_pictureGeneration = 0;
     float m_margin = 0;
     QPointer<QMenu> m_popupMenu;
     platform::WindowDrag m_drag;

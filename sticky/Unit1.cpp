@@ -366,6 +366,9 @@ void TForm1::acPasteExecute() {
         platform::Clipboard *clipboard = platform::services::clipboard();
         if (!clipboard)
             return;
+        // A dropped file still decoding must not replace what the paste gives, nor come in
+        // while the clipboard is read, nor follow a paste that failed.
+        Form1->ui->ImageControl1->supersedeDrops();
         try {
             const platform::ClipboardValue value = clipboard->read();
             if (value.kind == platform::ClipboardValue::Kind::Text)

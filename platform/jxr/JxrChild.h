@@ -36,7 +36,8 @@ constexpr qint64 kMaxFileBytes = qint64(2) * 1024 * 1024 * 1024;
 QString childProgram();
 
 // Decodes `data` in a new child process; `kind` names the format in the reasons. Null, with a
-// reason in *whyNot, when the child refuses the file, crashes, or takes too long. Blocks until
+// reason in *whyNot, when the child refuses the file, crashes, or takes too long; throws
+// DecoderProgramUnavailable when the child program is missing or does not start. Blocks until
 // then; may be called from any thread.
 QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNot);
 

@@ -7,6 +7,8 @@
 #include "platform/JxrDecoder.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QMutex>
 #include <QProcess>
 #include <QScopeGuard>
 
@@ -19,6 +21,19 @@ namespace {
 // Set when the program ends; a decode waits for its child in slices this long and then looks.
 std::atomic<bool> stopping{false};
 constexpr int kWaitSliceMs = 100;
+
+// The program set in place of the installed one, read by the decoding threads.
+QMutex programMutex;
+QString programOverride;
+
+QString programToRun() {
+    {
+        const QMutexLocker lock(&programMutex);
+        if (!programOverride.isEmpty())
+            return programOverride;
+    }
+    return childProgram();
+}
 
 QImage fail(QString *whyNot, const QString &reason) {
     if (whyNot)
@@ -83,9 +98,13 @@ QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNo
         return fail(whyNot, QStringLiteral("no data"));
     if (stopping.load(std::memory_order_relaxed))
         return fail(whyNot, QStringLiteral("the program is ending"));
-    const QString program = childProgram();
-    if (program.isEmpty())
-        return fail(whyNot, QStringLiteral("the %1 decoder is not installed").arg(kind));
+    const QString program = programToRun();
+    const QString programName =
+        program.isEmpty() ? QStringLiteral("stiqlet-jxr") : QFileInfo(program).fileName();
+    if (program.isEmpty() || !QFileInfo(program).isFile())
+        throw DecoderProgramUnavailable(
+            DecoderProgramUnavailable::Why::Missing, programName,
+            QStringLiteral("the %1 decoder %2 is not installed").arg(kind, programName));
 
     QProcess child;
     // The child ends by itself once it has answered; one that does not is stopped.
@@ -99,9 +118,9 @@ QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNo
     child.setStandardErrorFile(QProcess::nullDevice());
     child.start(program, QStringList(), QIODevice::ReadWrite);
     if (!child.waitForStarted())
-        return fail(
-            whyNot,
-            QStringLiteral("cannot start the %1 decoder: %2").arg(kind, child.errorString()));
+        throw DecoderProgramUnavailable(DecoderProgramUnavailable::Why::NotStarted, programName,
+                                        QStringLiteral("cannot start the %1 decoder %2: %3")
+                                            .arg(kind, programName, child.errorString()));
     const QDeadlineTimer deadline(kChildTimeoutMs);
     const qint64 size = data.size();
     child.write(reinterpret_cast<const char *>(&size), sizeof size);
@@ -120,8 +139,7 @@ QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNo
         return fail(whyNot, QString::fromUtf8(reason));
     }
     // The child checked all this; a reply from a damaged child must not size an allocation.
-    if (reply.width <= 0 || reply.height <= 0 || reply.width > kMaxImageSide ||
-        reply.height > kMaxImageSide || qint64(reply.width) * reply.height > kMaxImagePixels)
+    if (!fitsImageLimits(reply.width, reply.height))
         return fail(whyNot, QStringLiteral("the %1 decoder sent a damaged reply").arg(kind));
     QImage image(reply.width, reply.height, QImage::Format_ARGB32);
     if (image.isNull())
@@ -137,4 +155,9 @@ QImage decodeInChild(const QByteArray &data, const QString &kind, QString *whyNo
 
 void platform::stopDecoding() {
     jxr::stopping.store(true, std::memory_order_relaxed);
+}
+
+void platform::setDecoderProgram(const QString &path) {
+    const QMutexLocker lock(&jxr::programMutex);
+    jxr::programOverride = path;
 }

@@ -14,4 +14,6 @@ bool jxrSupported() {
 
 void stopDecoding() {}
 
+void setDecoderProgram(const QString &) {}
+
 } // namespace platform

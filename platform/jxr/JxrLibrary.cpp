@@ -386,7 +386,7 @@ Failure decode(const QByteArray &data, Picture *picture, Sink &sink) {
     picture->height = height;
     if (width <= 0 || height <= 0)
         return Failure::NoPixels;
-    if (width > kMaxImageSide || height > kMaxImageSide || width * height > kMaxImagePixels)
+    if (!fitsImageLimits(width, height))
         return Failure::TooLarge;
     const qint64 paddedWidth = (width + kMacroblock - 1) / kMacroblock * kMacroblock;
     const qint64 paddedHeight = (height + kMacroblock - 1) / kMacroblock * kMacroblock;

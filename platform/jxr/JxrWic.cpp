@@ -224,8 +224,7 @@ QImage decodeFrame(const GUID &container, const QByteArray &bytes, const QString
     if (width == 0 || height == 0)
         return fail(whyNot, QStringLiteral("%1 image without pixels").arg(kind));
     // Checked before anything of the picture's size is allocated, by WIC or by us.
-    if (width > UINT(kMaxImageSide) || height > UINT(kMaxImageSide) ||
-        qint64(width) * height > kMaxImagePixels)
+    if (!fitsImageLimits(width, height))
         return fail(
             whyNot,
             QStringLiteral("picture of %1 x %2 pixels is too large").arg(width).arg(height));

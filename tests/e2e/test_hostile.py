@@ -17,12 +17,15 @@ hotkeys or the program's end.
 import os
 import select
 import shutil
+import struct
 import subprocess
+import sys
 import time
 import unittest
 from pathlib import Path
 
-from harness import Program, X11TestCase, holds_for, program_path, wait_for, wait_settled
+from harness import (Program, X11TestCase, colour_distance, holds_for, program_path, wait_for,
+                     wait_settled)
 from test_paste import (BLUE, GREEN, NOTE_SIZE, RED, YELLOW, box_near, coloured_box, fitted_box,
                         png_bytes, quadrants)
 
@@ -310,11 +313,9 @@ class DropTestCase(X11TestCase):
 @unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
 class DroppedFileTest(DropTestCase):
 
-    def test_dropped_png_replaces_the_picture(self):
-        # The drag of the test below with the file left alone: the source really drops.
-        program, note, area = self.start_note()
+    def drop_and_see_it_replace_the_picture(self, program, note, area, path):
         self.paste(area, BEFORE)
-        source = self.drag(note, area, self.file_to_drop())
+        source = self.drag(note, area, path)
         source.send("drop")
         self.assertEqual(source.next_report(timeout=10), "finished accepted=1")
         expected = fitted_box(*DROPPED.size)  # (50, 0, 150, 200)
@@ -322,8 +323,30 @@ class DroppedFileTest(DropTestCase):
                             lambda img: box_near(coloured_box(img), expected), timeout=5)[0]
         self.assertTrue(box_near(coloured_box(shot), expected),
                         f"the dropped picture at {coloured_box(shot)}, expected {expected}")
+        # The quarters where they belong: not mirrored, not flipped.
+        for (x, y), colour in zip(((75, 50), (125, 50), (75, 150), (125, 150)),
+                                  (BLUE, YELLOW, RED, GREEN)):
+            self.assertLessEqual(colour_distance(shot.getpixel((x, y)), colour), 8,
+                                 f"window pixel ({x}, {y}) is {shot.getpixel((x, y))}")
         self.assertTrue(holds_for(lambda: not self.error_boxes(program), 0.3), "an error box")
         self.assertTrue(program.running(), program.output())
+
+    def test_dropped_png_replaces_the_picture(self):
+        # The drag of the test below with the file left alone: the source really drops.
+        program, note, area = self.start_note()
+        self.drop_and_see_it_replace_the_picture(program, note, area, self.file_to_drop())
+
+    def test_dropped_run_length_compressed_bmp_replaces_the_picture(self):
+        # What ImageMagick writes for a picture of few colours: an 8-bit palette, compressed
+        # run by run (RLE8).
+        program, note, area = self.start_note()
+        path = Path(self.x.tmpdir, "dropped.bmp")
+        subprocess.run(["convert", "png:-", "-type", "Palette", "-compress", "RLE", str(path)],
+                       input=png_bytes(DROPPED), check=True, timeout=60)
+        header = path.read_bytes()[:34]
+        self.assertEqual(struct.unpack("<HI", header[28:34]), (8, 1),
+                         "ImageMagick did not write an 8-bit RLE8 bitmap")
+        self.drop_and_see_it_replace_the_picture(program, note, area, path)
 
     def test_file_that_changes_between_drag_and_drop_leaves_the_picture(self):
         program, note, area = self.start_note()
@@ -376,23 +399,21 @@ SILENT_DECODER = "exec sleep 4217"
 SILENT_DECODER_PATTERN = "^sleep 4217$"
 
 
-@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
-class SilentDecoderTest(DropTestCase):
-    """A copy of the program beside a JPEG XR decoding child that never answers."""
+class ChildDecoderTestCase(DropTestCase):
+    """A copy of the program beside a JPEG XR decoding child of the test's own."""
 
-    def start_note(self):
-        folder = Path(self.x.tmpdir, "silent-decoder")
+    def start_note_beside(self, name, child_script):
+        folder = Path(self.x.tmpdir, name)
         folder.mkdir(exist_ok=True)
         shutil.copy2(program_path(), folder / "stiqlet")
         child = folder / "stiqlet-jxr"
-        child.write_text(f"#!/bin/sh\n{SILENT_DECODER}\n")
+        child.write_text(child_script)
         child.chmod(0o755)
         program = Program(self.x, binary=str(folder / "stiqlet"))
         self.addCleanup(self._stop_program, program)
-        self.addCleanup(subprocess.run, ["pkill", "-f", SILENT_DECODER_PATTERN])
         note = program.window(NOTE_TITLE)
         area = wait_for(note.geometry, lambda g: g.width == NOTE_SIZE, timeout=5)
-        return program, note, area
+        return program, note, area, folder
 
     def drop_jxr(self, note, area):
         """Drops a JPEG XR file on the note; the seconds since, counted from the drop."""
@@ -405,6 +426,17 @@ class SilentDecoderTest(DropTestCase):
         self.assertEqual(source.next_report(timeout=3), "finished accepted=1",
                          f"source said {source.seen}")
         return lambda: time.monotonic() - dropped
+
+
+@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
+class SilentDecoderTest(ChildDecoderTestCase):
+    """A copy of the program beside a JPEG XR decoding child that never answers."""
+
+    def start_note(self):
+        program, note, area, _ = self.start_note_beside("silent-decoder",
+                                                        f"#!/bin/sh\n{SILENT_DECODER}\n")
+        self.addCleanup(subprocess.run, ["pkill", "-f", SILENT_DECODER_PATTERN])
+        return program, note, area
 
     def decoders_running(self):
         found = subprocess.run(["pgrep", "-f", SILENT_DECODER_PATTERN], capture_output=True,
@@ -461,6 +493,56 @@ class SilentDecoderTest(DropTestCase):
         self.assertEqual(code, 0, f"exit code after Ctrl+Alt+X; output:\n{program.output()}")
         self.assertEqual(wait_for(self.decoders_running, lambda p: not p, timeout=3), [],
                          "the silent decoder outlived the program")
+
+
+# A JPEG XR decoding child that reads the file, takes its time, then answers with a 60 × 40 green
+# picture and leaves the file "answered" beside itself.
+SLOW_DECODER = """#!{python}
+import struct, sys, time
+from pathlib import Path
+sys.stdin.buffer.read()
+time.sleep({delay})
+sys.stdout.buffer.write(struct.pack("<iiii", 0, 60, 40, 0) + bytes((40, 170, 30, 255)) * 2400)
+sys.stdout.buffer.flush()
+Path(sys.argv[0]).with_name("answered").touch()
+"""
+# Long enough for a paste made at once after the drop to be on screen first.
+SLOW_DECODE_SECONDS = 3
+# The pasted picture: tall, so that it lands elsewhere than the decoded one would.
+PASTED = quadrants(10, 20, (YELLOW, BLUE, GREEN, RED))
+
+
+@unittest.skipUnless(os.access(source_path(), os.X_OK), "xdnd_source not built")
+class SlowDecoderTest(ChildDecoderTestCase):
+    """A paste made while a dropped file is still decoding: the user's last action wins."""
+
+    def test_paste_while_the_dropped_file_decodes_keeps_the_pasted_picture(self):
+        program, note, area, folder = self.start_note_beside(
+            "slow-decoder", SLOW_DECODER.format(python=sys.executable, delay=SLOW_DECODE_SECONDS))
+        answered = folder / "answered"
+        self.paste(area, BEFORE)
+        self.x.own_clipboard(png_bytes(PASTED), "image/png")
+        self.drop_jxr(note, area)
+        self.x.mouse_move(area.x + area.width // 2, area.y + area.height // 2)
+        self.x.click(1, repeat=2, delay_ms=40)
+        self.x.mouse_move(0, 0)
+        expected = fitted_box(*PASTED.size)  # (50, 0, 150, 200)
+
+        def pasted(img):
+            return box_near(coloured_box(img), expected)
+        shot = wait_settled(lambda: self.grab(area), pasted, timeout=10)[0]
+        self.assertTrue(pasted(shot), f"the pasted picture at {coloured_box(shot)}, "
+                                      f"expected {expected}")
+        self.assertFalse(answered.exists(), "the file was decoded before the paste was seen: "
+                                            "the test needs a slower decoder")
+        # Once the decoder has answered, and its picture would have been shown, the pasted one
+        # is still there, and no box.
+        self.assertTrue(wait_for(answered.exists, timeout=SLOW_DECODE_SECONDS + 10),
+                        "the decoder never answered")
+        self.assertTrue(holds_for(lambda: pasted(self.grab(area)), 2.0),
+                        f"the pasted picture was replaced: now at {coloured_box(self.grab(area))}")
+        self.assertFalse(self.error_boxes(program), "an error box")
+        self.assertTrue(program.running(), program.output())
 
 
 if __name__ == "__main__":

@@ -11,6 +11,7 @@ import struct
 import sys
 import time
 import unittest
+import zlib
 
 from PIL import Image, ImageDraw
 
@@ -52,6 +53,17 @@ def png_bytes(image, compress_level=6):
     buffer = io.BytesIO()
     image.save(buffer, "PNG", compress_level=compress_level)
     return buffer.getvalue()
+
+
+def png_claiming(width, height):
+    """A small, well-formed PNG whose header claims width × height 8-bit RGBA pixels, with one
+    row of compressed data: what a reader sees first of a picture of that size."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data)))
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header)
+            + chunk(b"IDAT", zlib.compress(bytes(1 + 4 * width))) + chunk(b"IEND", b""))
 
 
 def bmp32_bytes(image):
@@ -298,6 +310,45 @@ class PasteTest(X11TestCase):
                                           f"window pixel ({x}, {y})")
                 self.assertTrue(program.running(), program.output())
                 self.assertNoMessageBox(program, duration=0.2)
+
+    def test_scrolling_screenshot_taller_than_16384_pastes_fitted(self):
+        program, note, area = self.start_note()
+        # 1080 × 20000 is fitted to the note's height: a column 10.8 pixels wide in the middle,
+        # red and green above, blue and yellow below.
+        self.x.own_clipboard(png_bytes(quadrants(1080, 20000), compress_level=1), "image/png")
+        expected = fitted_box(1080, 20000)  # (94.6, 0, 105.4, 200)
+        self.paste(area)
+        shot = self.wait_screen(area, lambda img: box_near(coloured_box(img), expected),
+                                timeout=20)
+        self.assertBoxNear(coloured_box(shot), expected, "the pasted 1080 x 20000 picture")
+        for (x, y), colour in zip(((97, 50), (103, 50), (97, 150), (103, 150)),
+                                  (RED, GREEN, BLUE, YELLOW)):
+            self.assertColourNear(shot.getpixel((x, y)), colour, f"window pixel ({x}, {y})")
+        self.assertTrue(self.root_colour_absent(shot), "the desktop shows through the note")
+        self.assertNoMessageBox(program, duration=0.2)
+
+    def test_picture_beyond_the_size_limit_brings_up_the_message_box_and_keeps_the_picture(self):
+        program, note, area = self.start_note()
+        self.x.own_clipboard(png_bytes(quadrants(300, 200)), "image/png")
+        self.paste(area)
+        before = self.wait_settled(area, lambda img: box_near(coloured_box(img),
+                                                              fitted_box(300, 200)))
+        # 20000 × 20000 is 4 × 10^8 pixels, past the 2^28 (1 GiB at four bytes) a picture may
+        # have: an image, but one the note does not take.
+        self.x.own_clipboard(png_claiming(20000, 20000), "image/png")
+        self.double_click(area)
+        boxes = wait_for(lambda: self.message_boxes(program), lambda ws: len(ws) == 1, timeout=10)
+        self.assertEqual(len(boxes), 1, f"message boxes titled 情報: {boxes}")
+        self.assertEqual(wait_for(lambda: self.text_lines(boxes[0]), lambda n: n == 2, timeout=3),
+                         2, "lines of text in the box")
+        self.x.key("Return")
+        self.assertEqual(wait_for(lambda: self.message_boxes(program), lambda ws: not ws,
+                                  timeout=5), [], "the box is still open after Return")
+        self.pointer_away()
+        after = self.wait_screen(area, lambda img: img.tobytes() == before.tobytes(), timeout=3)
+        self.assertEqual(self.differing_pixels(before, after), 0,
+                         "pixels of the note changed by the failed paste")
+        self.assertTrue(program.running(), program.output())
 
     def grab_interval(self, area, samples=3):
         started = time.monotonic()

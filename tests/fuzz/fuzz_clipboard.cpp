@@ -80,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::abort();
     if (!value.image.isNull() &&
         (value.image.format() != QImage::Format_ARGB32 ||
-         value.image.width() > platform::kMaxImageSide ||
-         value.image.height() > platform::kMaxImageSide))
+         !platform::fitsImageLimits(value.image.width(), value.image.height())))
         std::abort();
     return 0;
 }

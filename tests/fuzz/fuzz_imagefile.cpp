@@ -27,11 +27,20 @@ QTemporaryDir *g_dir = nullptr;
 void check(const QImage &image, const QString &whyNot) {
     if (image.isNull() == whyNot.isEmpty())
         std::abort();
-    if (!image.isNull() &&
-        (image.format() != QImage::Format_ARGB32 || image.width() > platform::kMaxImageSide ||
-         image.height() > platform::kMaxImageSide ||
-         qint64(image.width()) * image.height() > platform::kMaxImagePixels))
+    if (!image.isNull() && (image.format() != QImage::Format_ARGB32 ||
+                            !platform::fitsImageLimits(image.width(), image.height())))
         std::abort();
+}
+
+// A picture beyond the limits is refused by an exception instead.
+template <typename Decode> void checkDecode(Decode decode) {
+    QString whyNot;
+    try {
+        check(decode(&whyNot), whyNot);
+    } catch (const platform::ImageTooLarge &tooLarge) {
+        if (platform::fitsImageLimits(tooLarge.width(), tooLarge.height()))
+            std::abort();
+    }
 }
 
 } // namespace
@@ -61,11 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (!platform::hasImageFileExtension(name))
         std::abort();
-    QString whyNot;
-    check(platform::decodeImageFile(path, &whyNot), whyNot);
+    checkDecode([&](QString *whyNot) { return platform::decodeImageFile(path, whyNot); });
     // The same bytes as clipboard data with the name's format as the hint.
-    whyNot.clear();
     const QByteArray hint = name.mid(2).toLatin1().toLower();
-    check(platform::decodeImageData(content, hint, &whyNot), whyNot);
+    checkDecode([&](QString *whyNot) { return platform::decodeImageData(content, hint, whyNot); });
     return 0;
 }

@@ -13,8 +13,7 @@ namespace {
 class CheckingSink : public platform::jxr::Sink {
 public:
     bool start(const platform::jxr::Picture &picture) override {
-        if (started_ || picture.width <= 0 || picture.height <= 0 ||
-            picture.width > platform::kMaxImageSide || picture.height > platform::kMaxImageSide ||
+        if (started_ || !platform::fitsImageLimits(picture.width, picture.height) ||
             picture.orientation < 0 || picture.orientation > 7)
             std::abort();
         started_ = true;

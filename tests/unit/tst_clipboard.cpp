@@ -1,5 +1,6 @@
 #include "FakeServices.h"
 #include "platform/ImageDecode.h"
+#include "platform/ImageLimits.h"
 #include "platform/MimeClipboard.h"
 
 #include <QGuiApplication>
@@ -51,6 +52,20 @@ QByteArray pngClaiming(quint32 width, quint32 height) {
     return png;
 }
 
+// The file header and bitmap header of a 32-bit BMP claiming width x height pixels, without them.
+QByteArray bmpClaiming(qint32 width, qint32 height) {
+    QByteArray bmp(54, '\0');
+    bmp[0] = 'B';
+    bmp[1] = 'M';
+    qToLittleEndian<quint32>(54, bmp.data() + 10); // pixel offset
+    qToLittleEndian<quint32>(40, bmp.data() + 14); // header size
+    qToLittleEndian<qint32>(width, bmp.data() + 18);
+    qToLittleEndian<qint32>(height, bmp.data() + 22);
+    qToLittleEndian<quint16>(1, bmp.data() + 26);  // planes
+    qToLittleEndian<quint16>(32, bmp.data() + 28); // bits per pixel
+    return bmp;
+}
+
 } // namespace
 
 class TestClipboard : public QObject {
@@ -62,6 +77,10 @@ private slots:
     void pngWinsOverBmp();
     void sizeLimits_data();
     void sizeLimits();
+    void anyShapeWithinTheLimit_data();
+    void anyShapeWithinTheLimit();
+    void tooLargeFails_data();
+    void tooLargeFails();
     void screenshotOf8kDecodes();
 };
 
@@ -140,18 +159,70 @@ void TestClipboard::sizeLimits_data() {
     QTest::addColumn<quint32>("width");
     QTest::addColumn<quint32>("height");
     QTest::newRow("100000 square") << 100000u << 100000u;
-    QTest::newRow("one side past 16384") << 16385u << 1u;
-    QTest::newRow("sides within, pixels past the limit") << 16384u << 16385u;
+    QTest::newRow("20000 square") << 20000u << 20000u;
+    QTest::newRow("sides within 16384, pixels past the limit") << 16384u << 16385u;
+    QTest::newRow("one row of 2^28 pixels") << 268435456u << 1u;
 }
 
-// Pictures past the limits are refused from their header, before anything is allocated.
+// Pictures past the limits are refused from their header, before anything is allocated: a
+// failure of its own, not bytes that do not decode.
 void TestClipboard::sizeLimits() {
     QFETCH(quint32, width);
     QFETCH(quint32, height);
-    QString whyNot;
-    const QImage image = platform::decodeImageData(pngClaiming(width, height), "png", &whyNot);
-    QVERIFY(image.isNull());
-    QVERIFY2(whyNot.contains(QStringLiteral("too large")), qPrintable(whyNot));
+    try {
+        platform::decodeImageData(pngClaiming(width, height), "png");
+        QFAIL("no ImageTooLarge thrown");
+    } catch (const platform::ImageTooLarge &tooLarge) {
+        QCOMPARE(tooLarge.width(), qint64(width));
+        QCOMPARE(tooLarge.height(), qint64(height));
+    }
+}
+
+void TestClipboard::anyShapeWithinTheLimit_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("scrolling screenshot, 1080 x 20000") << QSize(1080, 20000);
+    QTest::newRow("20000 x 1080") << QSize(20000, 1080);
+    QTest::newRow("one row past 16384") << QSize(16385, 1);
+    QTest::newRow("40000 x 100") << QSize(40000, 100);
+}
+
+// Whatever its shape, a picture within the pixel limit pastes, offered as PNG or as BMP.
+void TestClipboard::anyShapeWithinTheLimit() {
+    QFETCH(QSize, size);
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(qRgb(0, 0, 200));
+    picture.setPixel(size.width() - 1, size.height() - 1, qRgb(200, 0, 0));
+    for (const char *format : {"PNG", "BMP"}) {
+        QMimeData mime;
+        mime.setData(QStringLiteral("image/") + QString::fromLatin1(format).toLower(),
+                     encodedImage(picture, format));
+        const platform::ClipboardValue value = platform::valueFromMimeData(&mime);
+        QCOMPARE(int(value.kind), int(Kind::Image));
+        QCOMPARE(value.image.size(), size);
+        QCOMPARE(value.image.pixel(0, 0), qRgb(0, 0, 200));
+        QCOMPARE(value.image.pixel(size.width() - 1, size.height() - 1), qRgb(200, 0, 0));
+    }
+}
+
+// A picture offered beyond the limits is no empty clipboard: the read fails, so that the paste
+// reports it and keeps the picture.
+void TestClipboard::tooLargeFails_data() {
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("png claiming 20000 x 20000")
+        << QStringLiteral("image/png") << pngClaiming(20000, 20000);
+    QTest::newRow("bmp claiming 20000 x 20000")
+        << QStringLiteral("image/bmp") << bmpClaiming(20000, 20000);
+}
+
+void TestClipboard::tooLargeFails() {
+    QFETCH(QString, format);
+    QFETCH(QByteArray, payload);
+    QMimeData mime;
+    mime.setData(format, payload);
+    const platform::ClipboardValue value = platform::valueFromMimeData(&mime);
+    QCOMPARE(int(value.kind), int(Kind::Failed));
+    QVERIFY2(value.text.contains(QStringLiteral("too large")), qPrintable(value.text));
 }
 
 // An 8K screenshot is over Qt's default reading limit; the note must still take it.

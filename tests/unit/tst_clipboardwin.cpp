@@ -3,6 +3,7 @@
 #include "FakeServices.h"
 #include "PeakMemory.h"
 #include "platform/ImageDecode.h"
+#include "platform/ImageLimits.h"
 #include "platform/windows/ClipboardWin.h"
 
 #include <QElapsedTimer>
@@ -126,6 +127,8 @@ private slots:
     void reads();
     void failureReleasesClipboard_data();
     void failureReleasesClipboard();
+    void tooLargeFails_data();
+    void tooLargeFails();
 
 private:
     HWND owner_ = nullptr;
@@ -192,11 +195,8 @@ void TestClipboardWin::reads_data() {
                                  << QString() << QImage();
     QTest::newRow("PNG cut short") << pngFormat << QList<QByteArray>{png.left(png.size() / 2)}
                                    << image << QString() << QImage();
-    // Headers claiming a picture beyond the limits, or one within them that the bytes do not
-    // hold: refused before any pixel memory is taken.
-    QTest::newRow("bitmap header claiming 100000 x 100000 pixels")
-        << dibFormat << QList<QByteArray>{dib(100000, 100000, 32)} << image << QString()
-        << QImage();
+    // A header claiming a picture within the limits that the bytes do not hold: refused before
+    // any pixel memory is taken.
     QTest::newRow("bitmap header claiming 16384 x 16384 pixels, no pixels")
         << dibFormat << QList<QByteArray>{dib(16384, 16384, 32)} << image << QString() << QImage();
 }
@@ -255,6 +255,28 @@ void TestClipboardWin::failureReleasesClipboard() {
     QVERIFY(thrown);
     QVERIFY(openableElsewhere());
     QCOMPARE(lockCount(format), 0);
+}
+
+void TestClipboardWin::tooLargeFails_data() {
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("bitmap header claiming 100000 x 100000 pixels") << dib(100000, 100000, 32);
+    QTest::newRow("bitmap header claiming 20000 x 20000 pixels") << dib(20000, 20000, 32);
+}
+
+// A picture beyond the limits is no empty clipboard: the read fails, before any pixel memory is
+// taken, so that the paste reports it and keeps its picture.
+void TestClipboardWin::tooLargeFails() {
+    QFETCH(QByteArray, payload);
+    QVERIFY(offer(owner_, {QStringLiteral("CF_DIB")}, {payload}));
+    platform::ClipboardWin clipboard;
+    bool thrown = false;
+    try {
+        clipboard.read();
+    } catch (const platform::ImageTooLarge &) {
+        thrown = true;
+    }
+    QVERIFY(thrown);
+    QVERIFY(openableElsewhere());
 }
 
 QTEST_MAIN(TestClipboardWin)

@@ -151,6 +151,9 @@ void TestDrawCopy::fitsCap_data() {
     QTest::newRow("odd sizes") << QSize(4097, 3001) << QSize(1000, 1000) << QSize(1000, 732);
     QTest::newRow("one tall column") << QSize(1, 5000) << QSize(1280, 1024) << QSize(1, 1024);
     QTest::newRow("one long row") << QSize(9000, 1) << QSize(1280, 1024) << QSize(1280, 1);
+    QTest::newRow("scrolling screenshot") << QSize(1080, 20000) << QSize(404, 404)
+                                          << QSize(21, 404);
+    QTest::newRow("40000 x 100") << QSize(40000, 100) << QSize(404, 404) << QSize(404, 1);
 }
 
 void TestDrawCopy::fitsCap() {
@@ -226,7 +229,7 @@ void TestDrawCopy::reducesBlocks() {
     if (factor == 256)
         image.fill(0xffffffffu); // the largest sums there are
     image = image.convertToFormat(format);
-    const QImage reduced = reducedImage(image, factor);
+    const QImage reduced = reducedImage(image, QSize(factor, factor));
     const QSize expectedSize((picture.width() + factor - 1) / factor,
                              (picture.height() + factor - 1) / factor);
     QCOMPARE(reduced.size(), expectedSize);
@@ -250,24 +253,29 @@ void TestDrawCopy::reducesBlocks() {
 void TestDrawCopy::reductionStaysAtLeastTheSizeShown_data() {
     QTest::addColumn<QSize>("picture");
     QTest::addColumn<QSize>("shown");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("8K in the note") << QSize(7680, 4320) << QSize(200, 112) << 38;
-    QTest::newRow("tall picture") << QSize(1000, 9000) << QSize(22, 200) << 45;
-    QTest::newRow("smaller than shown") << QSize(100, 100) << QSize(200, 200) << 1;
-    QTest::newRow("less than twice the size shown") << QSize(399, 399) << QSize(200, 200) << 1;
-    QTest::newRow("nothing shown") << QSize(100, 100) << QSize(0, 0) << 1;
-    QTest::newRow("at most 256") << QSize(30000, 30000) << QSize(10, 10) << 256;
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("8K in the note") << QSize(7680, 4320) << QSize(200, 112) << QSize(38, 38);
+    QTest::newRow("tall picture") << QSize(1000, 9000) << QSize(22, 200) << QSize(45, 45);
+    QTest::newRow("smaller than shown") << QSize(100, 100) << QSize(200, 200) << QSize(1, 1);
+    QTest::newRow("less than twice the size shown")
+        << QSize(399, 399) << QSize(200, 200) << QSize(1, 1);
+    QTest::newRow("nothing shown") << QSize(100, 100) << QSize(0, 0) << QSize(1, 1);
+    QTest::newRow("at most 256") << QSize(30000, 30000) << QSize(10, 10) << QSize(256, 256);
+    // Shown one pixel wide, a long thin picture is still reduced along its length.
+    QTest::newRow("thin column") << QSize(3, 300000) << QSize(1, 404) << QSize(3, 256);
+    QTest::newRow("thin row") << QSize(40000, 2) << QSize(404, 1) << QSize(99, 2);
 }
 
 void TestDrawCopy::reductionStaysAtLeastTheSizeShown() {
     QFETCH(QSize, picture);
     QFETCH(QSize, shown);
-    QFETCH(int, expected);
-    const int factor = reductionFactor(picture, shown);
+    QFETCH(QSize, expected);
+    const QSize factor = reductionFactor(picture, shown);
     QCOMPARE(factor, expected);
     // Never below the size shown, unless the picture itself is smaller.
-    QVERIFY((picture.width() + factor - 1) / factor >= std::min(picture.width(), shown.width()));
-    QVERIFY((picture.height() + factor - 1) / factor >=
+    QVERIFY((picture.width() + factor.width() - 1) / factor.width() >=
+            std::min(picture.width(), shown.width()));
+    QVERIFY((picture.height() + factor.height() - 1) / factor.height() >=
             std::min(picture.height(), shown.height()));
 }
 

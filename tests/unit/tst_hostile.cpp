@@ -6,6 +6,7 @@
 #include "FakeServices.h"
 #include "PeakMemory.h"
 #include "platform/ImageDecode.h"
+#include "platform/ImageLimits.h"
 #include "platform/MimeClipboard.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
@@ -153,7 +154,13 @@ void TestHostile::decodeFile() {
     QFETCH(QString, outcome);
     const qint64 peakBefore = peakResidentMiB();
     QString whyNot;
-    const QImage image = platform::decodeImageFile(path, &whyNot);
+    QImage image;
+    try {
+        image = platform::decodeImageFile(path, &whyNot);
+    } catch (const platform::ImageTooLarge &tooLarge) {
+        QVERIFY2(outcome == QLatin1String("bomb"), tooLarge.what());
+        whyNot = QString::fromUtf8(tooLarge.what());
+    }
     const qint64 grown = peakResidentMiB() - peakBefore;
     qInfo(
         "%s: %s", qPrintable(QFileInfo(path).fileName()),
@@ -184,7 +191,12 @@ void TestHostile::drop() {
     QFETCH(QString, path);
     QFETCH(QString, outcome);
     Q_UNUSED(outcome);
-    const QImage expected = platform::decodeImageFile(path);
+    QImage expected;
+    try {
+        expected = platform::decodeImageFile(path);
+    } catch (const platform::ImageTooLarge &) {
+        // Refused as too large: no picture either.
+    }
     Note note;
     const NoteState before = note.state();
     QSignalSpy dropped(note.area(), &ImageControl::pictureDropped);
@@ -213,7 +225,8 @@ void TestHostile::pasteOfHostileData_data() {
 }
 
 // The files' bytes offered on the clipboard: an image that cannot be decoded empties the
-// picture without a message; one that can becomes the picture.
+// picture without a message; one that can becomes the picture; one too large fails the paste,
+// which keeps the picture.
 void TestHostile::pasteOfHostileData() {
     QFETCH(QString, path);
     QFETCH(QString, outcome);
@@ -223,7 +236,9 @@ void TestHostile::pasteOfHostileData() {
     QMimeData mime;
     mime.setData(mimeType, file.readAll());
     const platform::ClipboardValue value = platform::valueFromMimeData(&mime);
-    QVERIFY(value.kind == platform::ClipboardValue::Kind::Image);
+    const bool tooLarge = value.kind == platform::ClipboardValue::Kind::Failed;
+    QVERIFY(value.kind == platform::ClipboardValue::Kind::Image ||
+            (tooLarge && outcome == QLatin1String("bomb")));
     if (outcome == QLatin1String("bomb") || outcome == QLatin1String("refused"))
         QVERIFY2(value.image.isNull(), "a file that cannot hold a picture was decoded");
 
@@ -231,8 +246,10 @@ void TestHostile::pasteOfHostileData() {
     const NoteState before = note.state();
     note.fakes.clipboard->value = value;
     note.form.acPasteExecute();
-    QVERIFY(note.fakes.dialogs->shown.isEmpty());
-    if (value.image.isNull())
+    QCOMPARE(note.fakes.dialogs->shown.size(), tooLarge ? 1 : 0);
+    if (tooLarge)
+        QVERIFY(note.keptPicture());
+    else if (value.image.isNull())
         QCOMPARE(note.area()->picture().size(), QSize(0, 0));
     else
         QCOMPARE(note.area()->picture(), value.image.convertToFormat(QImage::Format_ARGB32));

@@ -14,6 +14,7 @@ private slots:
     void devicePixels();
     void pictureInWindow_data();
     void pictureInWindow();
+    void drawsFittedPicture_data();
     void drawsFittedPicture();
     void emptyPictureDrawsFrameOnly();
     void pictureIsACopy();
@@ -128,22 +129,48 @@ void TestImageControl::pictureInWindow() {
                             .arg(actual.height())));
 }
 
+void TestImageControl::drawsFittedPicture_data() {
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRect>("drawn"); // in the 200 x 200 window
+    QTest::newRow("1000 x 500: centred vertically") << QSize(1000, 500) << QRect(0, 50, 200, 100);
+    QTest::newRow("scrolling screenshot, 1080 x 20000")
+        << QSize(1080, 20000) << QRect(95, 0, 10, 200);
+    QTest::newRow("40000 x 2000") << QSize(40000, 2000) << QRect(0, 95, 200, 10);
+}
+
+// Fitted into the window whatever its shape: its first half red, its second blue, along its
+// length.
 void TestImageControl::drawsFittedPicture() {
+    QFETCH(QSize, size);
+    QFETCH(QRect, drawn);
     FakeServices fakes;
     TForm1 form;
     form.show();
-    QImage red(1000, 500, QImage::Format_ARGB32);
-    red.fill(Qt::red);
-    form.form()->ImageControl1->setPicture(red);
+    const bool tall = size.height() > size.width();
+    QImage picture(size, QImage::Format_ARGB32);
+    picture.fill(Qt::blue);
+    const QSize firstHalf =
+        tall ? QSize(size.width(), size.height() / 2) : QSize(size.width() / 2, size.height());
+    for (int y = 0; y < firstHalf.height(); ++y)
+        std::fill_n(reinterpret_cast<QRgb *>(picture.scanLine(y)), firstHalf.width(),
+                    qRgb(255, 0, 0));
+    form.form()->ImageControl1->setPicture(picture);
     const QImage shot = form.grab().toImage();
     QCOMPARE(shot.size(), QSize(200, 200));
-    // 200 x 100, centred vertically: rows 50 to 149 are the picture.
-    for (int x : {0, 100, 199}) {
-        QCOMPARE(QColor(shot.pixel(x, 50)), QColor(Qt::red));
-        QCOMPARE(QColor(shot.pixel(x, 149)), QColor(Qt::red));
-        QVERIFY(QColor(shot.pixel(x, 49)) != QColor(Qt::red));
-        QVERIFY(QColor(shot.pixel(x, 150)) != QColor(Qt::red));
-    }
+    const auto colourAt = [&](int x, int y) { return QColor(shot.pixel(x, y)); };
+    // The first and last rows and columns drawn, the halves where they belong, nothing outside.
+    const QPoint first = drawn.topLeft();
+    const QPoint last = drawn.bottomRight();
+    QCOMPARE(colourAt(first.x(), first.y()), QColor(Qt::red));
+    QCOMPARE(colourAt(last.x(), last.y()), QColor(Qt::blue));
+    QCOMPARE(colourAt(tall ? last.x() : first.x(), tall ? first.y() : last.y()), QColor(Qt::red));
+    QCOMPARE(colourAt(tall ? first.x() : last.x(), tall ? last.y() : first.y()), QColor(Qt::blue));
+    const QRect around = drawn.adjusted(-1, -1, 1, 1) & shot.rect();
+    for (int y = around.top(); y <= around.bottom(); ++y)
+        for (int x = around.left(); x <= around.right(); ++x)
+            if (!drawn.contains(x, y))
+                QVERIFY2(colourAt(x, y) != QColor(Qt::red) && colourAt(x, y) != QColor(Qt::blue),
+                         qPrintable(QStringLiteral("picture drawn at %1, %2").arg(x).arg(y)));
 }
 
 void TestImageControl::emptyPictureDrawsFrameOnly() {

@@ -1,16 +1,21 @@
 #include "FakeServices.h"
+#include "platform/JxrDecoder.h"
 #include "platform/Services.h"
 #include "sticky/MonochromeEffect.h"
 #include "sticky/Unit1.h"
 #include "ui_Unit1.h"
 
+#include <QBuffer>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTest>
 #include <QUrl>
+#include <QtEndian>
 
 #include <stdexcept>
 
@@ -68,7 +73,50 @@ void sendDrop(QWidget *target, QMimeData *mime, bool *accepted, bool drop) {
     }
 }
 
+void dropFile(QWidget *target, const QString &path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    bool accepted = false;
+    sendDrop(target, &mime, &accepted, true);
+    QVERIFY(accepted);
+}
+
+// Holds the thread pool's only thread while it lives, so that a dropped file's decoding waits
+// in the pool's queue until it ends: a decode as slow as the test needs.
+class SlowDecodes {
+public:
+    SlowDecodes() {
+        QThreadPool *pool = QThreadPool::globalInstance();
+        m_threads = pool->maxThreadCount();
+        pool->waitForDone();
+        pool->setMaxThreadCount(1);
+        pool->start([this] {
+            m_started.release();
+            m_release.acquire();
+        });
+        m_started.acquire();
+    }
+    ~SlowDecodes() {
+        m_release.release();
+        QThreadPool *pool = QThreadPool::globalInstance();
+        pool->waitForDone();
+        pool->setMaxThreadCount(m_threads);
+        // The decodes' outcomes, queued to the event loop.
+        QCoreApplication::processEvents();
+    }
+
+private:
+    int m_threads = 0;
+    QSemaphore m_started;
+    QSemaphore m_release;
+};
+
+// What the user does while a dropped file is still decoding.
+enum class Then { Paste, PasteOfText, Clear, DropAnother };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Then)
 
 class TestPaste : public QObject {
     Q_OBJECT
@@ -87,6 +135,11 @@ private slots:
     void dropReplacesPicture();
     void dropOfBrokenFileKeepsPicture();
     void lastOfSeveralDropsWins();
+    void lastActionWinsOverDropStillDecoding_data();
+    void lastActionWinsOverDropStillDecoding();
+    void dropOfTooLargePictureKeepsPicture();
+    void dropWithoutDecoderProgram_data();
+    void dropWithoutDecoderProgram();
 
 private:
     QTemporaryDir m_dir;
@@ -314,6 +367,130 @@ void TestPaste::dropOfBrokenFileKeepsPicture() {
     QTRY_COMPARE(note.fakes.dialogs->shown.size(), 1);
     QCOMPARE(note.area()->picture().size(), QSize(20, 10));
     QVERIFY(note.fakes.dialogs->shown[0].text.contains(QDir::toNativeSeparators(path)));
+}
+
+void TestPaste::lastActionWinsOverDropStillDecoding_data() {
+    QTest::addColumn<Then>("then");
+    QTest::addColumn<bool>("fileDecodes");
+    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<QRgb>("pictureColour");
+    QTest::addColumn<QStringList>("messages");
+
+    const QRgb blue = 0xFF0000FF, red = 0xFFFF0000, white = 0xFFFFFFFF;
+    const QStringList none;
+    QTest::newRow("paste") << Then::Paste << true << QSize(10, 20) << red << none;
+    QTest::newRow("paste after a drop that fails")
+        << Then::Paste << false << QSize(10, 20) << red << none;
+    // A paste that fails leaves the picture as it was before the drop.
+    QTest::newRow("paste of text")
+        << Then::PasteOfText << true << QSize(20, 10) << blue << QStringList{kPasteError};
+    QTest::newRow("clear") << Then::Clear << true << QSize(20, 10) << white << none;
+    QTest::newRow("another drop") << Then::DropAnother << true << QSize(4, 8) << red << none;
+    QTest::newRow("another drop after a drop that fails")
+        << Then::DropAnother << false << QSize(4, 8) << red << none;
+}
+
+// A paste, a clear or another drop made while a dropped file is still decoding wins: the
+// decoding's outcome, picture or error box, comes to nothing.
+void TestPaste::lastActionWinsOverDropStillDecoding() {
+    QFETCH(Then, then);
+    QFETCH(bool, fileDecodes);
+    QFETCH(QSize, pictureSize);
+    QFETCH(QRgb, pictureColour);
+    QFETCH(QStringList, messages);
+
+    Note note;
+    QSignalSpy dropped(note.area(), &ImageControl::pictureDropped);
+    const QString first = m_dir.filePath(QStringLiteral("first.png"));
+    if (fileDecodes)
+        QVERIFY(filled(300, 200, 0xFF00FF00).save(first, "PNG"));
+    else
+        file(QStringLiteral("first.png"), QByteArray("\x89PNG\r\n\x1a\nxx", 10));
+    const QString second = m_dir.filePath(QStringLiteral("second.png"));
+    QVERIFY(filled(4, 8, 0xFFFF0000).save(second, "PNG"));
+    {
+        SlowDecodes slow;
+        dropFile(note.area(), first);
+        switch (then) {
+        case Then::Paste:
+            note.fakes.clipboard->value = image(filled(10, 20, 0xFFFF0000));
+            note.form.acPasteExecute();
+            break;
+        case Then::PasteOfText:
+            note.fakes.clipboard->value = text(QStringLiteral("not a picture"));
+            note.form.acPasteExecute();
+            break;
+        case Then::Clear:
+            note.form.pmclearClick();
+            break;
+        case Then::DropAnother:
+            dropFile(note.area(), second);
+            break;
+        }
+    }
+    QCOMPARE(note.area()->picture().size(), pictureSize);
+    QCOMPARE(note.area()->picture().pixel(1, 1), pictureColour);
+    QStringList shown;
+    for (const auto &message : note.fakes.dialogs->shown)
+        shown << message.text;
+    QCOMPARE(shown, messages);
+    QCOMPARE(dropped.count(), then == Then::DropAnother ? 1 : 0);
+}
+
+// A picture beyond the size limits is no file that cannot be read: the box says so, and the
+// picture stays.
+void TestPaste::dropOfTooLargePictureKeepsPicture() {
+    Note note;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(filled(1, 1, 0xFFFF0000).save(&buffer, "PNG"));
+    // The IHDR chunk follows the signature: length, type, width, height; libpng is not asked.
+    qToBigEndian<quint32>(20000, png.data() + 16);
+    qToBigEndian<quint32>(20000, png.data() + 20);
+    const QString path = file(QStringLiteral("huge.png"), png);
+    dropFile(note.area(), path);
+    QTRY_COMPARE(note.fakes.dialogs->shown.size(), 1);
+    QCOMPARE(note.fakes.dialogs->shown[0].text,
+             QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n"
+                            "画像が大きすぎるため読み込めませんでした (20000 × 20000 ピクセル)")
+                 .arg(QDir::toNativeSeparators(path)));
+    QCOMPARE(note.area()->picture().size(), QSize(20, 10));
+}
+
+void TestPaste::dropWithoutDecoderProgram_data() {
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << false << QStringLiteral("が見つかりません");
+    QTest::newRow("there, but does not start") << true << QStringLiteral("を起動できません");
+}
+
+// A JPEG XR file is decoded by a program of its own: when that program is missing or does not
+// start, the box says so instead of blaming the file, and the picture stays.
+void TestPaste::dropWithoutDecoderProgram() {
+    QFETCH(bool, present);
+    QFETCH(QString, reason);
+    if (!platform::jxrSupported())
+        QSKIP("this build does not decode JPEG XR");
+    Note note;
+    // Not a program the system can start: no execute permission, and no executable format.
+    const QString program = m_dir.filePath(QStringLiteral("broken/stiqlet-jxr.exe"));
+    QVERIFY(QDir().mkpath(QFileInfo(program).path()));
+    if (present) {
+        QFile f(program);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a program");
+    }
+    platform::setDecoderProgram(program);
+    const auto restore = qScopeGuard([] { platform::setDecoderProgram(QString()); });
+    const QString path = file(QStringLiteral("photo.hdp"), QByteArray("II\xBC\x01", 4));
+    dropFile(note.area(), path);
+    QTRY_COMPARE(note.fakes.dialogs->shown.size(), 1);
+    QCOMPARE(note.fakes.dialogs->shown[0].text,
+             QStringLiteral("Stiqlet 画像ファイル読み込みエラー\r\n%1\r\n"
+                            "この形式を読み込む補助プログラム stiqlet-jxr.exe %2")
+                 .arg(QDir::toNativeSeparators(path), reason));
+    QCOMPARE(note.area()->picture().size(), QSize(20, 10));
 }
 
 QTEST_MAIN(TestPaste)
