@@ -22,7 +22,7 @@ from pathlib import Path
 
 from PIL import Image, ImageDraw
 
-from harness import (HarnessError, Rect, WineTestCase, colour_distance, difference_mask,
+from harness import (TIMEOUT, HarnessError, Rect, WineTestCase, colour_distance, difference_mask,
                      holds_for, pixels, wait_for, wait_settled, wait_until)
 from test_hostile import DragSource, source_path
 from test_paste import (BLUE, GREEN, RED, YELLOW, bands, blend, bmp32_bytes, box_near,
