@@ -3,7 +3,16 @@
 #include <QImage>
 #include <QString>
 
+#include <chrono>
+
 namespace platform {
+
+// How long a read waits for the clipboard's owner: without progress, and in all. An owner that
+// takes longer is given up, and the read fails.
+struct ClipboardLimits {
+    std::chrono::milliseconds idle{2000};
+    std::chrono::milliseconds total{10000};
+};
 
 // What the clipboard holds, as the note sees it: text wins over an image; anything else is empty.
 // Failed: the content could not be read at all (its owner stalled, went away during the

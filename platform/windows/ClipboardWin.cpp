@@ -1,11 +1,15 @@
 #include "platform/windows/ClipboardWin.h"
 
+#include "platform/BackgroundJob.h"
 #include "platform/DibDecoder.h"
 #include "platform/ImageDecode.h"
+
+#include <QScopeGuard>
 
 #include <windows.h>
 
 #include <climits>
+#include <limits>
 #include <stdexcept>
 
 namespace platform {
@@ -75,12 +79,49 @@ QString readText() {
     return QString::fromWCharArray(chars, int(qMin<SIZE_T>(length, INT_MAX)));
 }
 
-// The PNG bytes, copied so that the clipboard can be closed before the slower decoding.
-QByteArray readPng(UINT format) {
+// What the clipboard offered, copied out while it was open, so that it is closed before the
+// slower decoding.
+struct Offer {
+    enum class Picture { None, Dib, Png };
+    ClipboardValue::Kind kind = ClipboardValue::Kind::Empty;
+    QString text;
+    Picture picture = Picture::None;
+    QByteArray bytes;
+    bool delivered = true; // false: the owner offered a picture and handed over nothing
+};
+
+QByteArray copyOf(UINT format, bool &delivered) {
     const LockedData locked(format);
-    if (!locked.data() || locked.size() > SIZE_T(INT_MAX))
+    delivered = locked.data() != nullptr;
+    if (!delivered || locked.size() > SIZE_T(std::numeric_limits<qsizetype>::max()))
         return QByteArray();
     return QByteArray(locked.data(), qsizetype(locked.size()));
+}
+
+// Opens the clipboard and copies out what the note reads. An owner that renders its content
+// only when asked (WM_RENDERFORMAT) is asked here, and may never answer.
+Offer fetchOffer() {
+    // Programs that offer a picture as PNG alone register the format under this name.
+    static const UINT pngFormat = RegisterClipboardFormatW(L"PNG");
+    Offer offer;
+    const OpenClipboardGuard clipboard;
+    if (!clipboard.isOpen())
+        throw std::runtime_error("the clipboard is in use by another program");
+    if (IsClipboardFormatAvailable(CF_UNICODETEXT)) {
+        offer.kind = ClipboardValue::Kind::Text;
+        offer.text = readText();
+        return offer;
+    }
+    if (IsClipboardFormatAvailable(CF_DIB))
+        offer.picture = Offer::Picture::Dib;
+    else if (pngFormat && IsClipboardFormatAvailable(pngFormat))
+        offer.picture = Offer::Picture::Png;
+    else
+        return offer;
+    offer.kind = ClipboardValue::Kind::Image;
+    offer.bytes = copyOf(offer.picture == Offer::Picture::Dib ? CF_DIB : pngFormat,
+                         offer.delivered);
+    return offer;
 }
 
 QImage decodeDibBytes(const char *data, qsizetype size) {
@@ -98,37 +139,56 @@ ClipboardWin::ClipboardWin()
 
 ClipboardWin::ClipboardWin(DibDecoder decodeDib, PngDecoder decodePng)
     : decodeDib_(std::move(decodeDib))
-    , decodePng_(std::move(decodePng)) {}
+    , decodePng_(std::move(decodePng))
+    , fetching_(std::make_shared<std::atomic<bool>>(false)) {}
 
 ClipboardValue ClipboardWin::read() {
-    // Programs that offer a picture as PNG alone register the format under this name.
-    static const UINT pngFormat = RegisterClipboardFormatW(L"PNG");
-    ClipboardValue value;
-    QByteArray png;
-    {
-        const OpenClipboardGuard clipboard;
-        if (!clipboard.isOpen())
-            throw std::runtime_error("the clipboard is in use by another program");
-        if (IsClipboardFormatAvailable(CF_UNICODETEXT)) {
-            value.kind = ClipboardValue::Kind::Text;
-            value.text = readText();
-            return value;
-        }
-        if (IsClipboardFormatAvailable(CF_DIB)) {
-            value.kind = ClipboardValue::Kind::Image;
-            const LockedData dib(CF_DIB);
-            if (dib.data())
-                value.image = decodeDib_(dib.data(), qsizetype(dib.size()));
-            return value;
-        }
-        if (!pngFormat || !IsClipboardFormatAvailable(pngFormat))
-            return value;
-        png = readPng(pngFormat);
+    // A read started by a timer while this one waits, or after one whose owner was given up
+    // and has not answered yet: that fetch still holds the clipboard open.
+    if (fetching_->exchange(true))
+        return ClipboardValue::failed(QStringLiteral("another read of the clipboard is waiting"));
+    auto clearFetching = qScopeGuard([this] { fetching_->store(false); });
+    // The fetch owns what it uses: once given up it goes on alone, until the owner answers or
+    // goes away, and then closes the clipboard; what it fetched is dropped.
+    auto offer = std::make_shared<Offer>();
+    BackgroundJob fetch([offer, fetching = fetching_] {
+        const auto cleared = qScopeGuard([&fetching] { fetching->store(false); });
+        *offer = fetchOffer();
+    });
+    clearFetching.dismiss();
+    // The owner hands over its content in one answer, with no progress to see before it: the
+    // bound of a whole transfer applies.
+    switch (fetch.wait(ClipboardLimits{}.total)) {
+    case BackgroundJob::End::Finished:
+        break;
+    case BackgroundJob::End::TimedOut:
+        fetch.abandon();
+        return ClipboardValue::failed(QStringLiteral("the clipboard's owner did not answer"));
+    case BackgroundJob::End::Interrupted:
+        fetch.abandon();
+        return {};
     }
-    // Bytes that do not decode are an empty picture, as an undecodable bitmap is.
-    value.kind = ClipboardValue::Kind::Image;
-    if (!png.isEmpty())
-        value.image = decodePng_(png);
+
+    ClipboardValue value;
+    value.kind = offer->kind;
+    value.text = offer->text;
+    if (offer->picture == Offer::Picture::None)
+        return value;
+    if (!offer->delivered)
+        return ClipboardValue::failed(QStringLiteral("the clipboard's owner did not hand over "
+                                                     "the picture it offered"));
+    // Bytes that do not decode are an empty picture. The decoding runs beside the event loop
+    // too, so that a large picture does not hold up the timers; it always ends, so it is waited
+    // for even when the program is quitting.
+    {
+        BackgroundJob decode([&] {
+            if (offer->picture == Offer::Picture::Dib)
+                value.image = decodeDib_(offer->bytes.constData(), offer->bytes.size());
+            else if (!offer->bytes.isEmpty())
+                value.image = decodePng_(offer->bytes);
+        });
+        decode.wait();
+    }
     return value;
 }
 

@@ -1,11 +1,11 @@
 #include "platform/x11/ClipboardX11.h"
 
+#include "platform/BackgroundJob.h"
 #include "platform/MimeClipboard.h"
 #include "platform/StreamingDecode.h"
 #include "platform/x11/SelectionTransfer.h"
 
 #include <QClipboard>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHash>
 #include <QMimeData>
@@ -14,11 +14,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <memory>
-#include <thread>
 
 namespace platform {
 namespace {
@@ -81,22 +79,13 @@ public:
     bool run(const std::function<void(int cancelFd)> &job) {
         if (stopped_)
             return false;
-        QEventLoop loop;
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
-            job(cancelRead_);
-            done = true;
-            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-        });
-        if (!done)
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
-        if (!done) {
+        BackgroundJob worker([&] { job(cancelRead_); });
+        if (worker.wait() != BackgroundJob::End::Finished) {
             stopped_ = true;
             const char byte = 1;
             while (::write(cancelWrite_, &byte, 1) < 0 && errno == EINTR) {
             }
         }
-        worker.join();
         return !stopped_;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Clipboard.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 
@@ -13,10 +15,7 @@ struct xcb_connection_t;
 namespace platform {
 
 // How long a transfer waits for its owner: without progress, and in all.
-struct SelectionLimits {
-    std::chrono::milliseconds idle{2000};
-    std::chrono::milliseconds total{10000};
-};
+using SelectionLimits = ClipboardLimits;
 
 // One conversion of the CLIPBOARD selection, as the owner delivered it.
 struct SelectionData {

@@ -17,12 +17,13 @@ import signal
 import struct
 import subprocess
 import sys
+import time
 import unittest
 from pathlib import Path
 
 from PIL import Image, ImageDraw
 
-from harness import (HarnessError, Rect, WineTestCase, Window, colour_distance,
+from harness import (TIMEOUT, HarnessError, Rect, WineTestCase, Window, colour_distance,
                      difference_mask, holds_for, pixels, wait_for, wait_settled, wait_until)
 from test_hostile import DragSource, source_path
 from test_paste import (BLUE, GREEN, RED, YELLOW, bands, blend, bmp32_bytes, box_near,
@@ -62,6 +63,14 @@ ATTEMPTS = 40
 # How long the program must go on after a close asked for while a box is open: several
 # readings of the watch.
 WAITS = 1.0
+
+# How long the note waits for a clipboard owner's answer before giving the owner up.
+OWNER_BOUND = 10.0
+
+
+def delayed_owner_path():
+    """The Windows clipboard owner that never renders (tests/e2e/delayed_owner.c)."""
+    return os.environ.get("STIQLET_DELAYED_OWNER", "")
 
 
 # --- pictures ------------------------------------------------------------------------------
@@ -393,6 +402,114 @@ class WindowsNoteTest(WineTestCase):
         self.paste(area, png_bytes(quadrants(300, 200)), "image/png",
                    lambda img: box_near(coloured_box(img), fitted_box(300, 200))
                    and self.colour_near(img, (50, 75), RED))
+
+    # --- a clipboard owner that never renders ------------------------------------------
+
+    def offer_without_rendering(self, mode):
+        """Starts delayed_owner in `mode`; returns it once it offers CF_DIB without data."""
+        owner = self.launch_windows_program(delayed_owner_path(), mode)
+        wait_until(lambda: "ready" in owner.output().split() or not owner.running(),
+                   timeout=START_TIMEOUT, message="delayed_owner taking the clipboard")
+        self.assertIn("ready", owner.output().split(), f"delayed_owner: {owner.output()}")
+        return owner
+
+    @staticmethod
+    def asked(owner):
+        return "asked" in owner.output().split()
+
+    def answer_paste_error(self, program, note, timeout=TIMEOUT):
+        """Waits for the paste-error box over the note, answers it with Return and waits until
+        it has gone."""
+        boxes = wait_for(lambda: program.windows(BOX_TITLE, visible_only=True),
+                         lambda ws: len(ws) == 1, timeout=timeout)
+        self.assertEqual(len(boxes), 1, f"message boxes titled 情報: {boxes}; windows of the "
+                         f"program: {program.windows(visible_only=True)}")
+        self.assertEqual(boxes[0].title(), "情報")
+        self.assertEqual(boxes[0].transient_for(), note, "the box belongs to the note")
+        wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [boxes[0].id],
+                   message="the box taking the keyboard")
+        self.x.key("Return")
+        self.assertEqual(wait_for(lambda: program.windows(BOX_TITLE, visible_only=True),
+                                  lambda ws: not ws), [], "the box is still open after Return")
+
+    def assertPictureKept(self, area, before, what):
+        after, _ = wait_settled(lambda: self.x.screenshot(area),
+                                lambda img: img.tobytes() == before.tobytes())
+        self.assertEqual(after.tobytes(), before.tobytes(), f"the note's picture changed {what}")
+
+    def end_owner(self, owner):
+        """Stops delayed_owner and waits until the clipboard is free again: a read the note gave
+        up closes it once the owner has gone."""
+        owner.stop()
+        probe = self.launch_windows_program(delayed_owner_path(), "probe")
+        self.assertEqual(probe.wait_exit(timeout=30), 0,
+                         f"the clipboard stayed held after the owner ended: {probe.output()}")
+
+    @unittest.skipUnless(os.access(delayed_owner_path(), os.R_OK), "delayed_owner not built")
+    def test_owner_that_never_renders_is_given_up_with_the_message_box(self):
+        program, note, area = self.start_note()
+        before = self.paste(area, bmp24_bytes(quadrants(300, 200)), "image/bmp",
+                            lambda img: box_near(coloured_box(img), fitted_box(300, 200)))
+        self.focus_notepad()
+        owner = self.offer_without_rendering("block")
+        started = time.monotonic()
+        self.double_click(area)
+        wait_until(lambda: self.asked(owner), message="the note asking the owner to render")
+
+        # The read waits beside the event loop: the hotkey watch goes on meanwhile.
+        self.tap_until("ctrl+alt+a", note, shown=False)
+        self.tap_until("ctrl+alt+a", note, shown=True)
+        toggled = time.monotonic() - started
+        self.assertFalse(program.windows(BOX_TITLE, visible_only=True),
+                         f"the owner was given up before the hotkey had hidden and shown the "
+                         f"note ({toggled:.1f} s after the double-click)")
+
+        self.answer_paste_error(program, note, timeout=OWNER_BOUND + 20)
+        gave_up = time.monotonic() - started
+        print(f"\n  hotkey hid and showed the note {toggled:.1f} s after the double-click; "
+              f"the owner was given up after {gave_up:.1f} s", file=sys.stderr)
+        self.assertGreaterEqual(gave_up, OWNER_BOUND - 1, "the owner was given up too early")
+        self.assertPictureKept(area, before, "when the owner was given up")
+
+        # The given-up read still holds the clipboard until the owner answers: another paste
+        # fails at once and keeps the picture too.
+        self.double_click(area)
+        self.answer_paste_error(program, note)
+        self.assertPictureKept(area, before, "with the second paste")
+
+        # Once the owner has gone, the note pastes as before.
+        self.end_owner(owner)
+        self.paste(area, bmp24_bytes(quadrants(100, 300)), "image/bmp",
+                   lambda img: box_near(coloured_box(img), fitted_box(100, 300)))
+        self.tap_until("ctrl+alt+a", note, shown=False)
+        self.tap_until("ctrl+alt+a", note, shown=True)
+        self.assertTrue(program.running(), program.output())
+
+    @unittest.skipUnless(os.access(delayed_owner_path(), os.R_OK), "delayed_owner not built")
+    def test_owner_that_refuses_to_render_brings_up_the_message_box(self):
+        program, note, area = self.start_note()
+        before = self.paste(area, bmp24_bytes(quadrants(300, 200)), "image/bmp",
+                            lambda img: box_near(coloured_box(img), fitted_box(300, 200)))
+        owner = self.offer_without_rendering("refuse")
+        self.double_click(area)
+        self.answer_paste_error(program, note)
+        self.assertTrue(self.asked(owner), "the owner was never asked to render")
+        self.assertPictureKept(area, before, "when the owner rendered nothing")
+        self.assertTrue(program.running(), program.output())
+
+    @unittest.skipUnless(os.access(delayed_owner_path(), os.R_OK), "delayed_owner not built")
+    def test_ctrl_alt_x_ends_the_program_while_an_owner_never_renders(self):
+        for when in ("while the read waits", "after the owner was given up"):
+            with self.subTest(when):
+                program, note, area = self.start_note()
+                self.focus_notepad()
+                owner = self.offer_without_rendering("block")
+                self.double_click(area)
+                wait_until(lambda: self.asked(owner), message="the note asking the owner")
+                if when == "after the owner was given up":
+                    self.answer_paste_error(program, note, timeout=OWNER_BOUND + 20)
+                self.hold_until_exit(program, "ctrl+alt+x")
+                owner.stop()
 
     # --- the menu and the About window --------------------------------------------------
 

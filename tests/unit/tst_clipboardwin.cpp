@@ -8,11 +8,15 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <QtEndian>
 
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <new>
 #include <thread>
 
@@ -116,6 +120,89 @@ int lockCount(const QString &format) {
     return count;
 }
 
+// Another program's window, on a thread of its own, that offers CF_DIB by delayed rendering and
+// never renders it: asked for it (WM_RENDERFORMAT), it either returns at once without rendering,
+// or does not return until released or until `patience` has passed.
+class DelayedOwner {
+public:
+    enum class Answer { Refuse, Block };
+
+    DelayedOwner(Answer answer, std::chrono::milliseconds patience)
+        : answer_(answer)
+        , patience_(patience)
+        , release_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        std::promise<bool> offered;
+        std::future<bool> ready = offered.get_future();
+        thread_ = std::thread([this, &offered] { run(offered); });
+        offered_ = ready.get();
+    }
+    ~DelayedOwner() {
+        release();
+        if (window_)
+            PostMessageW(window_, WM_CLOSE, 0, 0);
+        thread_.join();
+        CloseHandle(release_);
+    }
+    DelayedOwner(const DelayedOwner &) = delete;
+    DelayedOwner &operator=(const DelayedOwner &) = delete;
+
+    // Whether it took the clipboard and offered CF_DIB without data.
+    bool offered() const { return offered_; }
+    // Whether it has been asked to render.
+    bool asked() const { return asked_; }
+    // Lets a blocked answer return, still without rendering.
+    void release() { SetEvent(release_); }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+        auto *self = reinterpret_cast<DelayedOwner *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self && message == WM_RENDERFORMAT) {
+            self->asked_ = true;
+            if (self->answer_ == Answer::Block)
+                WaitForSingleObject(self->release_, DWORD(self->patience_.count()));
+            return 0;
+        }
+        if (message == WM_DESTROY)
+            PostQuitMessage(0);
+        return DefWindowProcW(window, message, w, l);
+    }
+
+    void run(std::promise<bool> &offered) {
+        static const ATOM windowClass = [] {
+            WNDCLASSW description = {};
+            description.lpfnWndProc = windowProc;
+            description.hInstance = GetModuleHandleW(nullptr);
+            description.lpszClassName = L"tst_clipboardwin_delayed_owner";
+            return RegisterClassW(&description);
+        }();
+        window_ = CreateWindowExW(0, MAKEINTATOM(windowClass), L"delayed owner", 0, 0, 0, 0, 0,
+                                  HWND_MESSAGE, nullptr, GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, LONG_PTR(this));
+        bool ok = window_ && OpenClipboard(window_);
+        if (ok) {
+            // No data: the owner is asked for it when a reader wants it.
+            ok = EmptyClipboard();
+            SetClipboardData(CF_DIB, nullptr);
+            ok = ok && IsClipboardFormatAvailable(CF_DIB);
+            ok = CloseClipboard() && ok;
+        }
+        offered.set_value(ok);
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+
+    const Answer answer_;
+    const std::chrono::milliseconds patience_;
+    const HANDLE release_;
+    std::atomic<HWND> window_{nullptr};
+    std::atomic<bool> asked_{false};
+    std::thread thread_;
+    bool offered_ = false;
+};
+
 } // namespace
 
 class TestClipboardWin : public QObject {
@@ -129,6 +216,8 @@ private slots:
     void failureReleasesClipboard();
     void tooLargeFails_data();
     void tooLargeFails();
+    void ownerThatNeverRenders();
+    void ownerThatRefusesToRender();
 
 private:
     HWND owner_ = nullptr;
@@ -276,6 +365,60 @@ void TestClipboardWin::tooLargeFails() {
         thrown = true;
     }
     QVERIFY(thrown);
+// The read waits for the owner beside the event loop, so timers keep ticking; after the bound it
+// gives the owner up and fails, and the picture is kept. The given-up fetch holds the clipboard
+// until the owner answers: meanwhile another read fails at once; then the clipboard is closed
+// and reading works again.
+void TestClipboardWin::ownerThatNeverRenders() {
+    using namespace std::chrono;
+    const milliseconds bound = platform::ClipboardLimits{}.total;
+    // Long enough to tell a read that gave up from one that waited for the owner.
+    DelayedOwner owner(DelayedOwner::Answer::Block, 2 * bound + seconds(5));
+    QVERIFY(owner.offered());
+
+    platform::ClipboardWin clipboard;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(100);
+    QElapsedTimer clock;
+    clock.start();
+    const platform::ClipboardValue value = clipboard.read();
+    const qint64 waited = clock.elapsed();
+    timer.stop();
+
+    QVERIFY(owner.asked());
+    QVERIFY2(ticks >= 10, qPrintable(QStringLiteral("%1 ticks in %2 ms").arg(ticks).arg(waited)));
+    QVERIFY2(waited >= bound.count() - 500 && waited < bound.count() + 5000,
+             qPrintable(QStringLiteral("gave up after %1 ms").arg(waited)));
+    QCOMPARE(int(value.kind), int(Kind::Failed));
+
+    clock.restart();
+    QCOMPARE(int(clipboard.read().kind), int(Kind::Failed));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+
+    owner.release();
+    QTRY_VERIFY_WITH_TIMEOUT(openableElsewhere(), 10000);
+    const QByteArray pixel = dib(1, 1, 32, {0xFF102030});
+    QVERIFY(offer(owner_, {QStringLiteral("CF_DIB")}, {pixel}));
+    QTRY_COMPARE_WITH_TIMEOUT(int(clipboard.read().kind), int(Kind::Image), 5000);
+    QCOMPARE(clipboard.read().image.pixel(0, 0), 0xFF102030u);
+    QVERIFY(openableElsewhere());
+}
+
+// An owner that answers without rendering what it offered: the read fails at once, as one that
+// never answers does after the bound; nothing of it is an empty picture.
+void TestClipboardWin::ownerThatRefusesToRender() {
+    DelayedOwner owner(DelayedOwner::Answer::Refuse, std::chrono::milliseconds(0));
+    QVERIFY(owner.offered());
+
+    platform::ClipboardWin clipboard;
+    QElapsedTimer clock;
+    clock.start();
+    const platform::ClipboardValue value = clipboard.read();
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(owner.asked());
+    QCOMPARE(int(value.kind), int(Kind::Failed));
     QVERIFY(openableElsewhere());
 }
 
