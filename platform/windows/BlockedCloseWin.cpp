@@ -25,7 +25,8 @@ public:
             return false;
         QMetaObject::invokeMethod(
             m_window, [window = m_window] { window->close(); }, Qt::QueuedConnection);
-        *result = 0;
+        if (result) // null for a message taken from the queue
+            *result = 0;
         return true;
     }
 

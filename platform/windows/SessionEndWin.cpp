@@ -16,7 +16,7 @@ std::function<void()> endProgram;
 // Qt answers yes), then tells it that it ends (WM_ENDSESSION).
 class SessionEndWatch final : public QAbstractNativeEventFilter {
 public:
-    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override {
+    bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *) override {
         if (eventType != "windows_generic_MSG")
             return false;
         const MSG *msg = static_cast<const MSG *>(message);
@@ -29,7 +29,6 @@ public:
         // that could be lost.
         std::fflush(nullptr);
         ::TerminateProcess(::GetCurrentProcess(), 0);
-        *result = 0;
         return true;
     }
 };

@@ -44,8 +44,8 @@ void watchSessionEnd(std::function<void()> end) {
         return;
     if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read,
-                                   QCoreApplication::instance());
+    notifier =
+        new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, &pipeReadable);
     for (const int signal : kEndSignals) {
         struct sigaction previous {};
