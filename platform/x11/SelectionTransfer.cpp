@@ -20,8 +20,6 @@ constexpr std::uint32_t kPieceLongs = 256 * 1024;
 // How often the selection owner is checked while waiting: an owner that exits without
 // answering is noticed at once instead of after the whole idle time.
 constexpr milliseconds kOwnerCheck{200};
-// More than any picture the note can show: an owner that announces more is not believed.
-constexpr qsizetype kMaxBytes = qsizetype(512) * 1024 * 1024;
 
 // Frees an xcb reply when it goes out of scope.
 template <typename T> struct Reply {
@@ -117,7 +115,7 @@ bool SelectionTransfer::takeProperty(QByteArray &data, std::uint32_t &type) {
             return false;
         type = reply->type;
         const int length = xcb_get_property_value_length(reply.p);
-        if (data.size() + length > kMaxBytes)
+        if (data.size() + length > kMaxSelectionBytes)
             return false;
         data.append(static_cast<const char *>(xcb_get_property_value(reply.p)), length);
         if (reply->bytes_after == 0 || length == 0)
@@ -225,7 +223,7 @@ SelectionData SelectionTransfer::convertAtom(std::uint32_t target, int cancelFd,
                 if (notify->window != window_ || notify->atom != property_ ||
                     notify->state != XCB_PROPERTY_NEW_VALUE)
                     continue;
-                if (!takeProperty(piece, type) || received + piece.size() > kMaxBytes)
+                if (!takeProperty(piece, type) || received + piece.size() > kMaxSelectionBytes)
                     return finish(xcb_connection_has_error(connection_) ? Status::Failed
                                                                         : Status::GaveUp);
                 progressed = Clock::now();

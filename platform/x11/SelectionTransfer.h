@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clipboard.h"
+#include "platform/ImageLimits.h"
 
 #include <QByteArray>
 #include <QByteArrayList>
@@ -13,6 +14,11 @@
 struct xcb_connection_t;
 
 namespace platform {
+
+// Most bytes a transfer takes: the largest picture the note holds stored uncompressed at four
+// bytes a pixel (a 32-bit bitmap, a PNG without compression), with room for its headers, row
+// filters and chunks. An owner that sends more is not believed.
+constexpr qsizetype kMaxSelectionBytes = qsizetype(kMaxImagePixels) * 4 + 64 * 1024 * 1024;
 
 // How long a transfer waits for its owner: without progress, and in all.
 using SelectionLimits = ClipboardLimits;

@@ -1,6 +1,7 @@
 // The X11 clipboard reader without an X display of its own (the offscreen platform), where it
 // reads through Qt's clipboard.
 #include "platform/x11/ClipboardX11.h"
+#include "platform/x11/SelectionTransfer.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -42,6 +43,7 @@ class TestClipboardX11 : public QObject {
 private slots:
     void readsThroughQt();
     void readStartedDuringAnotherFails();
+    void transferTakesTheLargestPicture();
 };
 
 void TestClipboardX11::readsThroughQt() {
@@ -67,6 +69,14 @@ void TestClipboardX11::readStartedDuringAnotherFails() {
 
     QGuiApplication::clipboard()->setText(QStringLiteral("again"));
     QCOMPARE(clipboard.read().text, QStringLiteral("again"));
+}
+
+// The largest picture the note holds, offered as a 32-bit bitmap alone (16384 x 16384, say), is
+// not cut off as an owner that sends too much: the whole file fits a transfer.
+void TestClipboardX11::transferTakesTheLargestPicture() {
+    const qsizetype fileHeader = 14, v5Header = 124, masks = 12;
+    QVERIFY(platform::kMaxSelectionBytes >=
+            fileHeader + v5Header + masks + qsizetype(platform::kMaxImagePixels) * 4);
 }
 
 QTEST_MAIN(TestClipboardX11)
