@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-image-formats-plugins libjxr-dev libxcb1-dev libxkbcommon-dev fonts-noto-cjk)
-test_packages=(xvfb openbox xdotool xclip wmctrl x11-utils x11-xserver-utils imagemagick
+test_packages=(xvfb openbox tint2 xdotool xclip wmctrl x11-utils x11-xserver-utils imagemagick
   python3 python3-pil clang libclang-rt-14-dev
   binutils-mingw-w64-x86-64 desktop-file-utils appstream dpkg-dev file libjxr-tools procps
   xauth)

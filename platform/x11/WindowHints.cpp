@@ -31,8 +31,8 @@ xcb_atom_t internAtom(xcb_connection_t *c, const char *name) {
 
 // The icon artwork, one PNG per size.
 constexpr const char *kIconFiles[] = {
-    ":/art/hicolor/32/stiqlet.png", ":/art/stiqlet-45.png",
-    ":/art/hicolor/48/stiqlet.png", ":/art/stiqlet-64.png",
+    ":/art/hicolor/32/stiqlet.png",  ":/art/stiqlet-45.png",
+    ":/art/hicolor/48/stiqlet.png",  ":/art/stiqlet-64.png",
     ":/art/hicolor/128/stiqlet.png", ":/art/hicolor/256/stiqlet.png",
 };
 

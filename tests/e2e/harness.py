@@ -1185,6 +1185,13 @@ class WinePrefix:
             raise HarnessError(f"wineboot made no prefix in {self.env['WINEPREFIX']}")
         return time.monotonic() - started
 
+    def end_processes(self):
+        """Ends every Wine process of the prefix and its wineserver, which keeps state that
+        outlives the programs (a desktop window Wine started for them, say); the prefix stays,
+        and the next program starts a new server."""
+        self._run(self.wineserver, "-k", timeout=TOOL_TIMEOUT, check=False)
+        self._run(self.wineserver, "-w", timeout=TOOL_TIMEOUT, check=False)
+
     def remove(self):
         try:
             self._run(self.wineserver, "-k", timeout=TOOL_TIMEOUT, check=False)

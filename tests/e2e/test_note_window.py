@@ -17,6 +17,7 @@ ART = PROJECT_ROOT / "resources" / "art"
 ICON_FILES = {size: ART / "hicolor" / str(size) / "stiqlet.png" for size in (32, 48, 64, 128, 256)}
 ICON_FILES[45] = ART / "stiqlet-45.png"
 HINT_LINES = 5
+TOOLTIP_ATTEMPTS = 3
 
 
 def centred(area, width, height):
@@ -237,23 +238,29 @@ class NoteWindowTest(X11TestCase):
         wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [other.id], timeout=3,
                    message="the other window becoming active")
 
-        # The pointer comes to rest over the note, as a user's would.
-        self.x.mouse_move(g.x + g.width // 2 - 10, g.y + g.height // 2 - 10)
-        self.x.mouse_move(g.x + g.width // 2, g.y + g.height // 2)
-
         def tooltips():
             return [w for w in program.windows(visible_only=True) if w.override_redirect()
                     and "_NET_WM_WINDOW_TYPE_TOOLTIP" in w.atoms("_NET_WM_WINDOW_TYPE")]
-        shown = wait_for(tooltips, lambda ws: len(ws) == 1, timeout=5)
+        # The pointer comes to rest over the note, as a user's would. A rest in the moment
+        # right after the switch of the active window may bring no tooltip (seen about once in
+        # five runs, never after a second's wait): a user who sees none moves a little.
+        centre = (g.x + g.width // 2, g.y + g.height // 2)
+        shown = []
+        for step in range(TOOLTIP_ATTEMPTS):
+            self.x.mouse_move(centre[0] - 10 + 3 * step, centre[1] - 10)
+            self.x.mouse_move(centre[0] + 3 * step, centre[1])
+            shown = wait_for(tooltips, lambda ws: len(ws) == 1, timeout=2)
+            if shown:
+                break
         self.assertEqual(len(shown), 1, "one tooltip shown over the note")
         self.assertEqual(self.x.root_prop("_NET_ACTIVE_WINDOW"), [other.id],
                          "the other window must stay active")
         tip = shown[0].geometry()
+        pointer = self.x.pointer()
         # The hint's five lines, each at least as tall as the smallest legible text.
         self.assertGreaterEqual(tip.height, HINT_LINES * 10, f"tooltip {tip}")
-        self.assertTrue(abs(tip.x - (g.x + g.width // 2)) < 100
-                        and 0 <= tip.y - (g.y + g.height // 2) < 100,
-                        f"tooltip {tip} is not beside the pointer")
+        self.assertTrue(abs(tip.x - pointer[0]) < 100 and 0 <= tip.y - pointer[1] < 100,
+                        f"tooltip {tip} is not beside the pointer at {pointer}")
         text = [p for p in pixels(self.x.screenshot(tip)) if max(p) < 80]
         self.assertGreater(len(text), 100, "no dark text in the tooltip")
 

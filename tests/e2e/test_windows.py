@@ -604,6 +604,9 @@ class WindowsNoteTest(WineTestCase):
         return mask.getbbox()[2]
 
     def test_about_gets_no_button_on_the_task_bar_of_wines_desktop(self):
+        # Wine's desktop window outlives the programs in it, and while it is there every
+        # program of the prefix takes its size for the screen's: end it with the test.
+        self.addCleanup(self.prefix.end_processes)
         self.start_in_shell_desktop(self.program_exe)
         desktop = self.x.wait_window("^shell - Wine desktop$", timeout=START_TIMEOUT)
         note = self.x.wait_window(NOTE_TITLE, timeout=START_TIMEOUT)
