@@ -196,8 +196,13 @@ class AboutWindowTest(AboutSteps, X11TestCase):
         top = self.memo_shot(about)
         self.x.click(5, repeat=4)
         self.x.click(7, repeat=4)
-        scrolled = wait_for(lambda: self.memo_shot(about),
-                            lambda shot: differing_pixels(shot, top) > 1000, timeout=3)
+        # The wheel notches arrive one by one: wait for the text to have scrolled and to hold
+        # still, not for the first notch.
+        def scrolled_and_still(shot):
+            return differing_pixels(shot, top) > 1000 and holds_for(
+                lambda: differing_pixels(self.memo_shot(about), shot) < 60, 0.3)
+
+        scrolled = wait_for(lambda: self.memo_shot(about), scrolled_and_still, timeout=5)
         self.assertGreater(differing_pixels(scrolled, top), 1000, "the help text did not scroll")
         self.assertTrue(holds_for(lambda: differing_pixels(self.memo_shot(about), scrolled) < 60,
                                   0.3), "the help text does not hold still")
