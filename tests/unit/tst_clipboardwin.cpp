@@ -365,6 +365,9 @@ void TestClipboardWin::tooLargeFails() {
         thrown = true;
     }
     QVERIFY(thrown);
+    QVERIFY(openableElsewhere());
+}
+
 // The read waits for the owner beside the event loop, so timers keep ticking; after the bound it
 // gives the owner up and fails, and the picture is kept. The given-up fetch holds the clipboard
 // until the owner answers: meanwhile another read fails at once; then the clipboard is closed
