@@ -30,13 +30,13 @@ void TestSessionEnd::endSignal() {
         ++ends;
         QCoreApplication::exit(0);
     });
-    QTimer::singleShot(0, qApp, [&] {
+    QTimer::singleShot(0, QCoreApplication::instance(), [&] {
         std::raise(signal);
         endsInsideTheSignal = ends;
     });
     QTimer watchdog;
     watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    connect(&watchdog, &QTimer::timeout, QCoreApplication::instance(), [] { QCoreApplication::exit(99); });
     watchdog.start(5000);
     QCOMPARE(QCoreApplication::exec(), 0);
     QCOMPARE(ends, 1);
