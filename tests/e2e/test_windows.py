@@ -417,15 +417,18 @@ class WindowsNoteTest(WineTestCase):
     def asked(owner):
         return "asked" in owner.output().split()
 
-    def answer_paste_error(self, program, note, timeout=TIMEOUT):
+    def answer_paste_error(self, program, note, timeout=TIMEOUT, activate=False):
         """Waits for the paste-error box over the note, answers it with Return and waits until
-        it has gone."""
+        it has gone. With `activate`, the box is first activated from the desktop, as a user
+        clicks it: a box that opens while another program has the keyboard does not take it."""
         boxes = wait_for(lambda: program.windows(BOX_TITLE, visible_only=True),
                          lambda ws: len(ws) == 1, timeout=timeout)
         self.assertEqual(len(boxes), 1, f"message boxes titled 情報: {boxes}; windows of the "
                          f"program: {program.windows(visible_only=True)}")
         self.assertEqual(boxes[0].title(), "情報")
         self.assertEqual(boxes[0].transient_for(), note, "the box belongs to the note")
+        if activate:
+            boxes[0].activate()
         wait_until(lambda: self.x.root_prop("_NET_ACTIVE_WINDOW") == [boxes[0].id],
                    message="the box taking the keyboard")
         self.x.key("Return")
@@ -464,7 +467,9 @@ class WindowsNoteTest(WineTestCase):
                          f"the owner was given up before the hotkey had hidden and shown the "
                          f"note ({toggled:.1f} s after the double-click)")
 
-        self.answer_paste_error(program, note, timeout=OWNER_BOUND + 20)
+        # The hotkey brought the note back without the keyboard, which notepad kept: the box
+        # opens over the note without taking it, and the user clicks it to answer.
+        self.answer_paste_error(program, note, timeout=OWNER_BOUND + 20, activate=True)
         gave_up = time.monotonic() - started
         print(f"\n  hotkey hid and showed the note {toggled:.1f} s after the double-click; "
               f"the owner was given up after {gave_up:.1f} s", file=sys.stderr)
