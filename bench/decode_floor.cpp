@@ -5,7 +5,7 @@
 // For each file it prints one line of JSON: the median, minimum and maximum in milliseconds of
 // N timed decodes (after one untimed warm-up) by Qt's reader alone ("qt") and by the note's own
 // decoding call ("note"), which adds the size checks and the conversion to 32-bit ARGB.
-#include "platform/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,6 +1,6 @@
 #include "platform/Services.h"
 
-#include "platform/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 #include "platform/QtDialogs.h"
 #include "platform/windows/ClipboardWin.h"
 #include "platform/windows/KeyStateWin.h"

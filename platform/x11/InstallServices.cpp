@@ -1,6 +1,6 @@
 #include "platform/Services.h"
 
-#include "platform/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 #include "platform/QtDialogs.h"
 #include "platform/x11/ClipboardX11.h"
 #include "platform/x11/KeyStateX11.h"

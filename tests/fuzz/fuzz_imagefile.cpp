@@ -4,8 +4,8 @@
 // Bitmaps go to our own decoder, everything else to Qt's readers and plugins, with the size
 // limits of the program. JPEG XR files go to the build without JPEG XR support here: the program
 // decodes them in a child process, and the library itself is fuzzed in-process by fuzz_jxr.
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/JxrDecoder.h"
 
 #include <QFile>

@@ -5,8 +5,8 @@
 // and nothing else about the note changes.
 #include "FakeServices.h"
 #include "PeakMemory.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/MimeClipboard.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"

@@ -1,8 +1,8 @@
-#include "platform/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 
-#include "platform/DibDecoder.h"
-#include "platform/ImageBuffer.h"
-#include "platform/ImageLimits.h"
+#include "pictures/DibDecoder.h"
+#include "pictures/ImageBuffer.h"
+#include "pictures/ImageLimits.h"
 #include "platform/JxrDecoder.h"
 #include "platform/TiffDecoder.h"
 

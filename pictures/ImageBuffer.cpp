@@ -1,4 +1,4 @@
-#include "platform/ImageBuffer.h"
+#include "pictures/ImageBuffer.h"
 
 #include "platform/Memory.h"
 
