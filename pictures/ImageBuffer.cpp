@@ -1,6 +1,6 @@
 #include "pictures/ImageBuffer.h"
 
-#include "platform/Memory.h"
+#include <atomic>
 
 namespace platform {
 namespace {
@@ -8,12 +8,20 @@ namespace {
 // Below this the page faults cost little whatever their size.
 constexpr qsizetype kLargeBytes = 4 * 1024 * 1024;
 
+// Read by the decoding threads.
+std::atomic<LargePageAdvice> largePageAdvice{nullptr};
+
 } // namespace
+
+void setLargePageAdvice(LargePageAdvice advice) {
+    largePageAdvice.store(advice);
+}
 
 QImage newImageBuffer(const QSize &size, QImage::Format format) {
     QImage image(size, format);
-    if (image.sizeInBytes() >= kLargeBytes)
-        adviseLargePages(image.bits(), std::size_t(image.sizeInBytes()));
+    const LargePageAdvice advice = largePageAdvice.load();
+    if (advice && image.sizeInBytes() >= kLargeBytes)
+        advice(image.bits(), std::size_t(image.sizeInBytes()));
     return image;
 }
 

@@ -5,9 +5,9 @@
 // decoder the same way.
 #include "platform/jxr/JxrWic.h"
 
+#include "pictures/ImageDecode.h"
 #include "pictures/ImageLimits.h"
 #include "pictures/JxrOrientation.h"
-#include "platform/TiffDecoder.h"
 
 #include <QtEndian>
 

@@ -123,6 +123,7 @@ private:
 
 void TestHostile::initTestCase() {
     platform::allowLargeImages();
+    useProgramFileDecoders();
     // Written before this program starts, by the test that runs make_corpus.py.
     m_corpus = QStringLiteral(STIQLET_CORPUS_DIR);
     QFile manifest(QDir(m_corpus).filePath(QStringLiteral("manifest.tsv")));
