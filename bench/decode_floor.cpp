@@ -5,7 +5,9 @@
 // For each file it prints one line of JSON: the median, minimum and maximum in milliseconds of
 // N timed decodes (after one untimed warm-up) by Qt's reader alone ("qt") and by the note's own
 // decoding call ("note"), which adds the size checks and the conversion to 32-bit ARGB.
-#include "platform/ImageDecode.h"
+#include "pictures/ImageBuffer.h"
+#include "pictures/ImageDecode.h"
+#include "platform/Memory.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -51,6 +53,8 @@ Figures timeRuns(int runs, const std::function<QImage()> &decode, QSize *size) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // Large pictures come as large pages, as in the program.
+    platform::setLargePageAdvice(platform::adviseLargePages);
     int runs = 7;
     std::vector<const char *> files;
     for (int i = 1; i < argc; ++i) {

@@ -1,8 +1,8 @@
 #include "platform/MimeClipboard.h"
 
-#include "platform/DibDecoder.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/DibDecoder.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 
 #include <QMimeData>
 

@@ -24,7 +24,9 @@ void setDialogs(std::unique_ptr<Dialogs> service);
 // Picks the window system before the application object exists: on Linux, X11 where it is
 // available, since only X11 lets the note keep itself on top, place itself and read the keys.
 void chooseWindowSystem();
-// Installs this operating system's services; call once the application object exists.
+// Installs this operating system's services, and hands the picture code its size limits, its
+// large-page advice and the decoders of JPEG XR and TIFF files; call once the application object
+// exists.
 void installDefaults();
 // Removes every service.
 void clear();

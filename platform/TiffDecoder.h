@@ -9,12 +9,6 @@
 
 namespace platform {
 
-// Whether the bytes begin as a TIFF file does, in either byte order.
-inline bool isTiffData(const QByteArray &data) {
-    return data.startsWith(QByteArrayLiteral("II*\0")) ||
-           data.startsWith(QByteArrayLiteral("MM\0*"));
-}
-
 // Decodes the first page of a TIFF file held in memory to straight-alpha ARGB32 with the system's
 // decoder; null, with a reason in *whyNot, when it cannot or the system has none.
 QImage decodeTiffBySystem(const QByteArray &data, QString *whyNot = nullptr);

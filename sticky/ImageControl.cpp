@@ -1,9 +1,9 @@
 #include "sticky/ImageControl.h"
 
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/Dialogs.h"
 #include "platform/Failure.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
 #include "platform/JxrDecoder.h"
 #include "platform/Memory.h"
 #include "platform/Modal.h"

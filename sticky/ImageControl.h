@@ -1,7 +1,7 @@
 #pragma once
 
+#include "pictures/DrawCache.h"
 #include "platform/WindowDrag.h"
-#include "sticky/DrawCache.h"
 
 #include <QFlags>
 #include <QImage>

@@ -1,9 +1,9 @@
 // stiqlet-jxr: decodes one JPEG XR file for the note with libjxr, in a process of its own. Reads
 // the file from standard input and answers on standard output as JxrChild.h says. libjxr crashes
 // on some damaged files: that ends this process only, quietly, without a core file.
+#include "pictures/JxrOrientation.h"
 #include "platform/jxr/JxrChild.h"
 #include "platform/jxr/JxrLibrary.h"
-#include "platform/jxr/JxrOrientation.h"
 
 #include <algorithm>
 #include <cerrno>

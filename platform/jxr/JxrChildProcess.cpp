@@ -3,7 +3,7 @@
 // another thread held at the moment of the fork.
 #include "platform/jxr/JxrChild.h"
 
-#include "platform/ImageLimits.h"
+#include "pictures/ImageLimits.h"
 #include "platform/JxrDecoder.h"
 
 #include <QDeadlineTimer>

@@ -2,6 +2,8 @@
 // stiqlet-jxr (JxrChildMainWin.cpp) beside the program: WIC's JPEG XR decoder crashes on some
 // damaged files (Wine's, built on libjxr, does on the same files as libjxr).
 #include "platform/JxrDecoder.h"
+
+#include "pictures/ImageDecode.h"
 #include "platform/TiffDecoder.h"
 
 #include "platform/jxr/JxrChild.h"

@@ -2,7 +2,7 @@
 // Windows annotation macros (__in, __out, ...): they are included last, and in this file only.
 #include "platform/jxr/JxrLibrary.h"
 
-#include "platform/ImageLimits.h"
+#include "pictures/ImageLimits.h"
 
 #include <QtEndian>
 

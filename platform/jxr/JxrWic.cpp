@@ -5,9 +5,9 @@
 // decoder the same way.
 #include "platform/jxr/JxrWic.h"
 
-#include "platform/ImageLimits.h"
-#include "platform/TiffDecoder.h"
-#include "platform/jxr/JxrOrientation.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
+#include "pictures/JxrOrientation.h"
 
 #include <QtEndian>
 

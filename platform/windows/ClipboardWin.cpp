@@ -1,8 +1,8 @@
 #include "platform/windows/ClipboardWin.h"
 
+#include "pictures/DibDecoder.h"
+#include "pictures/ImageDecode.h"
 #include "platform/BackgroundJob.h"
-#include "platform/DibDecoder.h"
-#include "platform/ImageDecode.h"
 
 #include <QScopeGuard>
 

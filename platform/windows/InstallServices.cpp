@@ -1,7 +1,11 @@
 #include "platform/Services.h"
 
-#include "platform/ImageDecode.h"
+#include "pictures/ImageBuffer.h"
+#include "pictures/ImageDecode.h"
+#include "platform/JxrDecoder.h"
+#include "platform/Memory.h"
 #include "platform/QtDialogs.h"
+#include "platform/TiffDecoder.h"
 #include "platform/windows/ClipboardWin.h"
 #include "platform/windows/KeyStateWin.h"
 
@@ -9,6 +13,8 @@ namespace platform::services {
 
 void installDefaults() {
     allowLargeImages();
+    setLargePageAdvice(adviseLargePages);
+    setFileDecoders(decodeJxr, decodeTiffBySystem);
     setClipboard(std::make_unique<ClipboardWin>());
     setDialogs(std::make_unique<QtDialogs>());
     setKeyState(std::make_unique<KeyStateWin>());

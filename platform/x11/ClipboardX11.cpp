@@ -1,8 +1,8 @@
 #include "platform/x11/ClipboardX11.h"
 
+#include "pictures/StreamingDecode.h"
 #include "platform/BackgroundJob.h"
 #include "platform/MimeClipboard.h"
-#include "platform/StreamingDecode.h"
 #include "platform/x11/SelectionTransfer.h"
 
 #include <QClipboard>

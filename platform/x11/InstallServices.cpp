@@ -1,7 +1,11 @@
 #include "platform/Services.h"
 
-#include "platform/ImageDecode.h"
+#include "pictures/ImageBuffer.h"
+#include "pictures/ImageDecode.h"
+#include "platform/JxrDecoder.h"
+#include "platform/Memory.h"
 #include "platform/QtDialogs.h"
+#include "platform/TiffDecoder.h"
 #include "platform/x11/ClipboardX11.h"
 #include "platform/x11/KeyStateX11.h"
 
@@ -13,6 +17,8 @@ namespace platform::services {
 
 void installDefaults() {
     allowLargeImages();
+    setLargePageAdvice(adviseLargePages);
+    setFileDecoders(decodeJxr, decodeTiffBySystem);
     setClipboard(std::make_unique<ClipboardX11>());
     setDialogs(std::make_unique<QtDialogs>());
 

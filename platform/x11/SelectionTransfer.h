@@ -1,7 +1,7 @@
 #pragma once
 
+#include "pictures/ImageLimits.h"
 #include "platform/Clipboard.h"
-#include "platform/ImageLimits.h"
 
 #include <QByteArray>
 #include <QByteArrayList>

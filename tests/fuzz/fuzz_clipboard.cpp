@@ -4,8 +4,8 @@
 // the data. Whatever is offered, the reader must decide without crashing, and its answer must
 // be consistent: text wins, an image comes out as a non-premultiplied picture within the size
 // limits, and anything else reads as empty.
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/MimeClipboard.h"
 
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 // libFuzzer target: any bytes, as a packed bitmap and as a .bmp file. The decoder must refuse
 // or decode without reading outside the buffer, and say why exactly when it refuses (or throw
 // for a picture too large).
-#include "platform/DibDecoder.h"
-#include "platform/ImageLimits.h"
+#include "pictures/DibDecoder.h"
+#include "pictures/ImageLimits.h"
 
 #include <cstddef>
 #include <cstdint>

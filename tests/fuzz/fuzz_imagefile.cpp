@@ -2,11 +2,10 @@
 // among the endings the note accepts (in mixed case, so the name may lie about the content);
 // the rest is the file, written out and read back through decodeImageFile as a drop does.
 // Bitmaps go to our own decoder, everything else to Qt's readers and plugins, with the size
-// limits of the program. JPEG XR files go to the build without JPEG XR support here: the program
+// limits of the program. JPEG XR files are refused here, no decoder being installed: the program
 // decodes them in a child process, and the library itself is fuzzed in-process by fuzz_jxr.
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
-#include "platform/JxrDecoder.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 
 #include <QFile>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 // libFuzzer target: any bytes as a JPEG XR file, decoded by libjxr in this process. The program
 // itself decodes in a child process, which would hide libjxr's crashes from the fuzzer; this
 // target finds them, and checks that a decode that succeeds delivers what it announced.
-#include "platform/ImageLimits.h"
+#include "pictures/ImageLimits.h"
 #include "platform/jxr/JxrLibrary.h"
 
 #include <cstddef>

@@ -1,6 +1,9 @@
 #include "FakeServices.h"
 
+#include "pictures/ImageDecode.h"
+#include "platform/JxrDecoder.h"
 #include "platform/Services.h"
+#include "platform/TiffDecoder.h"
 
 #include <QBuffer>
 
@@ -21,6 +24,10 @@ FakeServices::FakeServices() {
 
 FakeServices::~FakeServices() {
     platform::services::clear();
+}
+
+void useProgramFileDecoders() {
+    platform::setFileDecoders(platform::decodeJxr, platform::decodeTiffBySystem);
 }
 
 QByteArray encodedImage(const QImage &image, const char *format) {

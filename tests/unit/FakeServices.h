@@ -64,6 +64,10 @@ struct FakeServices {
     FakeDialogs *dialogs;
 };
 
+// Image files decode as in the program: JPEG XR files, and TIFF files where Qt has no reader for
+// them, by the platform's decoders.
+void useProgramFileDecoders();
+
 // image encoded as a file of the given format ("PNG", "BMP", ...), as another program would
 // offer it on the clipboard or save it.
 QByteArray encodedImage(const QImage &image, const char *format);

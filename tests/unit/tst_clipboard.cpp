@@ -1,6 +1,6 @@
 #include "FakeServices.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/MimeClipboard.h"
 
 #include <QGuiApplication>

@@ -2,8 +2,8 @@
 // clipboard as another program would, then reads them back.
 #include "FakeServices.h"
 #include "PeakMemory.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/windows/ClipboardWin.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "platform/DibDecoder.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/DibDecoder.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 
 #include <QCoreApplication>
 #include <QDir>

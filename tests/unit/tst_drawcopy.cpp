@@ -1,5 +1,5 @@
-#include "sticky/DrawCache.h"
-#include "sticky/DrawCopy.h"
+#include "pictures/DrawCache.h"
+#include "pictures/DrawCopy.h"
 
 #include <QTest>
 

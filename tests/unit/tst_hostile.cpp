@@ -5,8 +5,8 @@
 // and nothing else about the note changes.
 #include "FakeServices.h"
 #include "PeakMemory.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
 #include "platform/MimeClipboard.h"
 #include "platform/Services.h"
 #include "sticky/Unit1.h"
@@ -123,6 +123,7 @@ private:
 
 void TestHostile::initTestCase() {
     platform::allowLargeImages();
+    useProgramFileDecoders();
     // Written before this program starts, by the test that runs make_corpus.py.
     m_corpus = QStringLiteral(STIQLET_CORPUS_DIR);
     QFile manifest(QDir(m_corpus).filePath(QStringLiteral("manifest.tsv")));

@@ -484,6 +484,7 @@ void TestPaste::dropWithoutDecoderProgram() {
     QFETCH(QString, reason);
     if (!platform::jxrSupported())
         QSKIP("this build does not decode JPEG XR");
+    useProgramFileDecoders();
     Note note;
     // Not a program the system can start: no execute permission, and no executable format.
     const QString program = m_dir.filePath(QStringLiteral("broken/stiqlet-jxr.exe"));

@@ -1,7 +1,7 @@
 #include "FakeServices.h"
-#include "platform/ImageDecode.h"
-#include "platform/ImageLimits.h"
-#include "platform/StreamingDecode.h"
+#include "pictures/ImageDecode.h"
+#include "pictures/ImageLimits.h"
+#include "pictures/StreamingDecode.h"
 
 #include <QTest>
 #include <QtEndian>

@@ -1,6 +1,6 @@
 // dibdecode INPUT OUTPUT.png: decodes a .bmp file, or else a packed bitmap as the Windows
 // clipboard holds it, with the note's own decoder and writes the picture as a PNG.
-#include "platform/DibDecoder.h"
+#include "pictures/DibDecoder.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "sticky/DrawCopy.h"
+#include "pictures/DrawCopy.h"
 
-#include "platform/ImageBuffer.h"
+#include "pictures/ImageBuffer.h"
 
 #include <QThread>
 

@@ -1,16 +1,16 @@
-#include "platform/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 
-#include "platform/DibDecoder.h"
-#include "platform/ImageBuffer.h"
-#include "platform/ImageLimits.h"
-#include "platform/JxrDecoder.h"
-#include "platform/TiffDecoder.h"
+#include "pictures/DibDecoder.h"
+#include "pictures/ImageBuffer.h"
+#include "pictures/ImageLimits.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QtEndian>
+
+#include <atomic>
 
 namespace platform {
 namespace {
@@ -35,6 +35,10 @@ QImage toPicture(QImage image) {
     return image;
 }
 
+// Read by the decoding threads.
+std::atomic<FileDecoder> jxrDecoder{nullptr};
+std::atomic<FileDecoder> tiffDecoder{nullptr};
+
 // Whether an image format plugin reads TIFF; the Windows build has none.
 bool qtReadsTiff() {
     static const bool reads = QImageReader::supportedImageFormats().contains("tiff");
@@ -42,6 +46,11 @@ bool qtReadsTiff() {
 }
 
 } // namespace
+
+void setFileDecoders(FileDecoder jxr, FileDecoder tiff) {
+    jxrDecoder.store(jxr);
+    tiffDecoder.store(tiff);
+}
 
 void allowLargeImages() {
     // Four bytes a pixel for the largest picture, plus room for a reader's working copy.
@@ -134,10 +143,18 @@ QImage decodeImageFile(const QString &path, QString *whyNot) {
         return decodeBmpFile(data.constData(), data.size(), whyNot);
     if (data.startsWith("BM"))
         return decodeImageData(data, "bmp", whyNot);
-    if (path.endsWith(QStringLiteral(".hdp"), Qt::CaseInsensitive) || data.startsWith("II\xBC"))
-        return decodeJxr(data, whyNot);
-    if (isTiffData(data) && !qtReadsTiff())
-        return decodeTiffBySystem(data, whyNot);
+    if (path.endsWith(QStringLiteral(".hdp"), Qt::CaseInsensitive) || data.startsWith("II\xBC")) {
+        if (const FileDecoder jxr = jxrDecoder.load())
+            return jxr(data, whyNot);
+        setReason(whyNot, QStringLiteral("JPEG XR is not supported in this build"));
+        return {};
+    }
+    if (isTiffData(data) && !qtReadsTiff()) {
+        if (const FileDecoder tiff = tiffDecoder.load())
+            return tiff(data, whyNot);
+        setReason(whyNot, QStringLiteral("no TIFF decoder is installed"));
+        return {};
+    }
     return decodeImageData(data, QFileInfo(path).suffix().toLatin1().toLower(), whyNot);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/jxr/JxrOrientation.h"
+#include "pictures/JxrOrientation.h"
 
 #include <QTransform>
 

@@ -1,6 +1,6 @@
-#include "sticky/DrawCache.h"
+#include "pictures/DrawCache.h"
 
-#include "sticky/DrawCopy.h"
+#include "pictures/DrawCopy.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,6 +1,6 @@
-#include "platform/StreamingDecode.h"
+#include "pictures/StreamingDecode.h"
 
-#include "platform/ImageDecode.h"
+#include "pictures/ImageDecode.h"
 
 #include <QIODevice>
 

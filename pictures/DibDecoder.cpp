@@ -1,6 +1,6 @@
-#include "platform/DibDecoder.h"
+#include "pictures/DibDecoder.h"
 
-#include "platform/ImageLimits.h"
+#include "pictures/ImageLimits.h"
 
 #include <QtAlgorithms>
 #include <QtEndian>
