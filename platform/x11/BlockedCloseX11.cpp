@@ -1,5 +1,7 @@
 #include "platform/BlockedClose.h"
 
+#include "platform/x11/XcbAtoms.h"
+
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QPointer>
@@ -13,15 +15,6 @@
 
 namespace platform {
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t *connection, const char *name) {
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, std::uint16_t(std::strlen(name)), name),
-        nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
 
 // Picks the window manager's WM_DELETE_WINDOW for the window out of the connection's events
 // while a modal window is open, and hands it to the window as a close.
@@ -57,8 +50,7 @@ private:
 } // namespace
 
 void passCloseWhileBlocked(QWidget *window) {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *connection = qtConnection();
     if (!connection)
         return;
     auto *watch = new CloseWatch(window, internAtom(connection, "WM_PROTOCOLS"),

@@ -1,5 +1,7 @@
 #include "platform/x11/SelectionTransfer.h"
 
+#include "platform/x11/XcbAtoms.h"
+
 #include <xcb/xcb.h>
 
 #include <poll.h>
@@ -78,10 +80,7 @@ SelectionTransfer::~SelectionTransfer() {
 }
 
 std::uint32_t SelectionTransfer::atom(const QByteArray &name) {
-    Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection_, xcb_intern_atom(connection_, 0, std::uint16_t(name.size()), name.constData()),
-        nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    return internAtom(connection_, name.constData());
 }
 
 QByteArray SelectionTransfer::atomName(std::uint32_t atom) {

@@ -1,5 +1,7 @@
 #include "platform/WindowHints.h"
 
+#include "platform/x11/XcbAtoms.h"
+
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImageReader>
@@ -17,18 +19,6 @@ namespace platform {
 
 namespace {
 
-xcb_connection_t *connection() {
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t internAtom(xcb_connection_t *c, const char *name) {
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
 // The icon artwork, one PNG per size.
 constexpr const char *kIconFiles[] = {
     ":/art/hicolor/32/stiqlet.png",  ":/art/stiqlet-45.png",
@@ -39,7 +29,7 @@ constexpr const char *kIconFiles[] = {
 } // namespace
 
 void prepareToolWindow(QWidget *window) {
-    xcb_connection_t *c = connection();
+    xcb_connection_t *c = qtConnection();
     if (!c || !window)
         return;
     // Written to the unmapped window, where the window manager reads them as it maps it; Qt
